@@ -1,0 +1,374 @@
+/*
+ * Mobile database layout.
+ *
+ * The empty template that every synchronization run starts from: the nineteen
+ * tables the table copies fill, the generator that numbers the negotiation
+ * quotas and the key assignment of the quota products and test reports.
+ *
+ * Run it with isql after a CREATE DATABASE statement of your own; the script
+ * neither creates nor connects to a database.
+ *
+ * Type conventions used throughout:
+ *   8-bit string of n characters  VARCHAR(n) CHARACTER SET WIN1252
+ *   fixed-length string           CHAR(n) CHARACTER SET WIN1252
+ *   currency                      DOUBLE PRECISION
+ *   BCD(18,2)                     NUMERIC(18,2)
+ *
+ * Most tables keep the back-office keys (TID and the TID... reference columns)
+ * unchanged; references between tables are deliberately not checked, so there
+ * are no foreign keys. COTANEGOCIACAO, PRODUTOCOTANEGOCIACAO and CVF get their
+ * keys from this database instead.
+ *
+ * Columns are listed in the order of each table's INSERT statement; a key the
+ * INSERT does not name comes first, any other column it does not name comes
+ * last.
+ */
+
+/* States. */
+CREATE TABLE ESTADO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    UF               VARCHAR(2) CHARACTER SET WIN1252,
+    DESCRICAO        VARCHAR(150) CHARACTER SET WIN1252,
+    ICMS             DOUBLE PRECISION,
+    ATIVO            SMALLINT NOT NULL,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    CODIBGE          INTEGER
+);
+
+/* Users, each with up to ten sales areas (keys of AREA). */
+CREATE TABLE USUARIO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    ATIVO            SMALLINT,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    LOGIN            VARCHAR(150) CHARACTER SET WIN1252,
+    SENHA            VARCHAR(150) CHARACTER SET WIN1252,
+    NOME             VARCHAR(150) CHARACTER SET WIN1252,
+    TIDAREA1         INTEGER,
+    TIDAREA2         INTEGER,
+    TIDAREA3         INTEGER,
+    TIDAREA4         INTEGER,
+    TIDAREA5         INTEGER,
+    TIDAREA6         INTEGER,
+    TIDAREA7         INTEGER,
+    TIDAREA8         INTEGER,
+    TIDAREA9         INTEGER,
+    TIDAREA10        INTEGER
+);
+
+/* Fiscal classes. */
+CREATE TABLE CLASFISCAL (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    DESCRICAO        VARCHAR(150) CHARACTER SET WIN1252,
+    IPI              DOUBLE PRECISION,
+    ATIVO            SMALLINT,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    ICMS             DOUBLE PRECISION,
+    OBSERVACAO       VARCHAR(500) CHARACTER SET WIN1252,
+    LETRA            VARCHAR(2) CHARACTER SET WIN1252,
+    ICMSENTRADA      DOUBLE PRECISION,
+    ICMSINTERNO      DOUBLE PRECISION
+);
+
+/* Products. DATA is never written by the copy and has no default, so it
+   stays NULL on every copied row. */
+CREATE TABLE PRODUTO (
+    TID                INTEGER NOT NULL PRIMARY KEY,
+    CODEXP             VARCHAR(150) CHARACTER SET WIN1252,
+    CODINTERNO         VARCHAR(150) CHARACTER SET WIN1252,
+    PC                 NUMERIC(18,2),
+    PL                 NUMERIC(18,2),
+    PV                 NUMERIC(18,2),
+    DATAATUALIZACAO    TIMESTAMP,
+    ATIVO              SMALLINT,
+    DESCRICAO          VARCHAR(150) CHARACTER SET WIN1252,
+    TIDFABRICANTE      INTEGER,
+    TIDCLASFISCAIS     INTEGER,
+    ESTOQUEATUAL       NUMERIC(18,2),
+    DESCONTO           DOUBLE PRECISION,
+    ORIGEM             VARCHAR(3) CHARACTER SET WIN1252,
+    STATUS             VARCHAR(2) CHARACTER SET WIN1252,
+    MAINGROUP          VARCHAR(3) CHARACTER SET WIN1252,
+    TIDSTATUS          INTEGER,
+    DESCONTOADICIONAL  DOUBLE PRECISION,
+    MINIMOCOMPRAVENDA  NUMERIC(18,2),
+    PG                 SMALLINT,
+    DESCCOMPENSA       DOUBLE PRECISION,
+    PCPRODUTO          NUMERIC(18,2),
+    DATA               TIMESTAMP
+);
+
+/* Product status categories. */
+CREATE TABLE STATUS (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    STATUS           VARCHAR(150) CHARACTER SET WIN1252,
+    ATIVO            SMALLINT,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP
+);
+
+/* Companies (clients and the company itself, told apart by TIPOEMPRESA). */
+CREATE TABLE EMPRESA (
+    TID                INTEGER NOT NULL PRIMARY KEY,
+    TIDUF              INTEGER,
+    TIDCONDPAGAMENTO   INTEGER,
+    TIDTRANSPORTADORA  INTEGER,
+    TIDAREA            INTEGER,
+    ATIVO              SMALLINT NOT NULL,
+    DATA               TIMESTAMP,
+    DATAATUALIZACAO    TIMESTAMP,
+    RAZAOSOCIAL        VARCHAR(150) CHARACTER SET WIN1252 NOT NULL,
+    NOMEFANTASIA       VARCHAR(150) CHARACTER SET WIN1252,
+    ENDERECO           VARCHAR(150) CHARACTER SET WIN1252,
+    BAIRRO             VARCHAR(150) CHARACTER SET WIN1252,
+    CIDADE             VARCHAR(150) CHARACTER SET WIN1252,
+    CEP                VARCHAR(150) CHARACTER SET WIN1252,
+    COMPLEMENTO        VARCHAR(150) CHARACTER SET WIN1252,
+    TELEFONE           VARCHAR(150) CHARACTER SET WIN1252,
+    EMAILCONTATO       VARCHAR(150) CHARACTER SET WIN1252,
+    PESSOACONTATO      VARCHAR(150) CHARACTER SET WIN1252,
+    CNPJ               VARCHAR(150) CHARACTER SET WIN1252,
+    TIPOEMPRESA        CHAR(1) CHARACTER SET WIN1252,
+    DEPTOCONTATO       VARCHAR(50) CHARACTER SET WIN1252,
+    TIPOFRETE          SMALLINT
+);
+
+/* Payment terms. ATIVO stays nullable: the copy does not set it. */
+CREATE TABLE CONDPAGAMENTO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    NOME             VARCHAR(150) CHARACTER SET WIN1252,
+    PARCELAS         SMALLINT,
+    ATIVO            SMALLINT,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    TIPO             VARCHAR(1) CHARACTER SET WIN1252
+);
+
+/* Price table. */
+CREATE TABLE TABELAPRECO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    TIDCLIENTE       INTEGER,
+    TIDPRODUTO       INTEGER,
+    ATIVO            SMALLINT,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    FORMA            VARCHAR(15) CHARACTER SET WIN1252,
+    DOCUMENTO        VARCHAR(150) CHARACTER SET WIN1252,
+    VALOR            NUMERIC(18,2),
+    PEDIDO           VARCHAR(150) CHARACTER SET WIN1252,
+    DATAREFERENCIA   TIMESTAMP,
+    CODCLIENTE       VARCHAR(150) CHARACTER SET WIN1252
+);
+
+/* Carriers. */
+CREATE TABLE TRANSPORTADORA (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    NOME             VARCHAR(150) CHARACTER SET WIN1252,
+    ENDERECO         VARCHAR(150) CHARACTER SET WIN1252,
+    BAIRRO           VARCHAR(150) CHARACTER SET WIN1252,
+    CIDADE           VARCHAR(150) CHARACTER SET WIN1252,
+    CEP              VARCHAR(150) CHARACTER SET WIN1252,
+    COMPLEMENTO      VARCHAR(150) CHARACTER SET WIN1252,
+    PESSOARESP       VARCHAR(150) CHARACTER SET WIN1252,
+    ATIVO            SMALLINT,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    EMAIL            VARCHAR(150) CHARACTER SET WIN1252,
+    TELEFONE         VARCHAR(150) CHARACTER SET WIN1252,
+    RAZAOSOCIAL      VARCHAR(150) CHARACTER SET WIN1252
+);
+
+/* Settings: outgoing mail and the two SOAP services, stamped with the date
+   of the synchronization. No ATIVO here: only active rows are ever copied. */
+CREATE TABLE CONFIG (
+    DATASINCRONIZACAO  DATE,
+    TID                INTEGER NOT NULL PRIMARY KEY,
+    SMTP               VARCHAR(60) CHARACTER SET WIN1252,
+    PORTAEMAIL         INTEGER,
+    USUARIO            VARCHAR(50) CHARACTER SET WIN1252,
+    SENHAEMAIL         VARCHAR(40) CHARACTER SET WIN1252,
+    AUTENTICEMAIL      VARCHAR(3) CHARACTER SET WIN1252,
+    EMAILUSUARIO       VARCHAR(100) CHARACTER SET WIN1252,
+    EMAILDESTINO       VARCHAR(100) CHARACTER SET WIN1252,
+    TITULOEMAIL        VARCHAR(80) CHARACTER SET WIN1252,
+    MENSAGEM           VARCHAR(1000) CHARACTER SET WIN1252,
+    CODSOAP            VARCHAR(10) CHARACTER SET WIN1252,
+    LOGINSOAP          VARCHAR(30) CHARACTER SET WIN1252,
+    SENHASOAP          VARCHAR(30) CHARACTER SET WIN1252,
+    CODSOAPDORMER      VARCHAR(10) CHARACTER SET WIN1252,
+    LOGINSOAPDORMER    VARCHAR(30) CHARACTER SET WIN1252,
+    SENHASOAPDORMER    VARCHAR(30) CHARACTER SET WIN1252,
+    IPI                VARCHAR(150) CHARACTER SET WIN1252 NOT NULL
+);
+
+/* Sales areas, each with its salesperson. */
+CREATE TABLE AREA (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    AREA             VARCHAR(150) CHARACTER SET WIN1252,
+    TIDVENDEDOR      INTEGER,
+    OBSERVACAO       VARCHAR(500) CHARACTER SET WIN1252,
+    ATIVO            SMALLINT NOT NULL,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP
+);
+
+/* Contact persons of the companies. DATA is not written by the copy. */
+CREATE TABLE CONTATO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    TIDEMPRESA       INTEGER,
+    NOME             VARCHAR(150) CHARACTER SET WIN1252,
+    DEPTO            VARCHAR(150) CHARACTER SET WIN1252,
+    TELEFONE         VARCHAR(150) CHARACTER SET WIN1252,
+    CELULAR          VARCHAR(150) CHARACTER SET WIN1252,
+    EMAIL            VARCHAR(150) CHARACTER SET WIN1252,
+    DATANASC         TIMESTAMP,
+    ATIVO            SMALLINT,
+    DATAATUALIZACAO  TIMESTAMP,
+    DATA             TIMESTAMP
+);
+
+/* Salesperson GP table. */
+CREATE TABLE GPVENDEDOR (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    DESCONTO         DOUBLE PRECISION,
+    GP               DOUBLE PRECISION,
+    ATIVO            SMALLINT NOT NULL,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    PG               INTEGER
+);
+
+/* Open orders. */
+CREATE TABLE PEDIDO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    TIDCLIENTE       INTEGER,
+    NPEDDIST         VARCHAR(150) CHARACTER SET WIN1252,
+    DATAREFERENCIA   TIMESTAMP,
+    DATA             TIMESTAMP,
+    ATIVO            SMALLINT NOT NULL,
+    DATAATUALIZACAO  TIMESTAMP
+);
+
+/* Order items; TIDPEDIDO is the back-office key of the order. */
+CREATE TABLE PRODUTOPEDIDO (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    TIDPEDIDO        INTEGER,
+    TIDPRODUTO       INTEGER,
+    CODIGOINTERNO    VARCHAR(150) CHARACTER SET WIN1252,
+    CODPRODCLIENTE   VARCHAR(150) CHARACTER SET WIN1252,
+    PP               NUMERIC(18,2),
+    VALORTOTAL       NUMERIC(18,2),
+    QUANTIDADE       NUMERIC(18,2),
+    DATAENTREGA      DATE,
+    ATIVO            SMALLINT NOT NULL,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    NPEDCLI          VARCHAR(150) CHARACTER SET WIN1252,
+    ITEM             SMALLINT
+);
+
+/* Negotiation quotas. The key is not copied from the back office: every
+   insert takes the next value of gen_tid_cotacao (see the trigger below). */
+CREATE TABLE COTANEGOCIACAO (
+    TID                 INTEGER NOT NULL PRIMARY KEY,
+    TIDCONDPAGAMENTO    INTEGER,
+    TIDCLIENTE          INTEGER,
+    MOTIVOCANCELAMENTO  VARCHAR(150) CHARACTER SET WIN1252,
+    DATAREFERENCIA      TIMESTAMP,
+    NCOTDIST            VARCHAR(150) CHARACTER SET WIN1252,
+    RESPCANCEL          CHAR(1) CHARACTER SET WIN1252,
+    OBSERVACAO          VARCHAR(500) CHARACTER SET WIN1252,
+    DATAATUALIZACAO     TIMESTAMP,
+    DATA                TIMESTAMP,
+    ATIVO               SMALLINT NOT NULL,
+    PPPACOTE            NUMERIC(18,2),
+    ENVIADA             VARCHAR(3) CHARACTER SET WIN1252
+);
+
+/* Products of the negotiation quotas. TIDCOTANEG holds the quota's key in
+   this database; TID is assigned here. */
+CREATE TABLE PRODUTOCOTANEGOCIACAO (
+    TID              INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,
+    TIDCOTANEG       INTEGER,
+    TIDPRODUTO       INTEGER,
+    CODIGOINTERNO    VARCHAR(150) CHARACTER SET WIN1252,
+    CODPRODCLIENTE   VARCHAR(150) CHARACTER SET WIN1252,
+    DESCONTO         DOUBLE PRECISION,
+    QUANTIDADE       NUMERIC(18,2),
+    QUANTCOTADA      NUMERIC(18,2),
+    PP               NUMERIC(18,2),
+    PRAZOENTREGA     VARCHAR(150) CHARACTER SET WIN1252,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    ATIVO            SMALLINT NOT NULL,
+    NPEDCLIENTE      VARCHAR(150) CHARACTER SET WIN1252,
+    TOTPP            NUMERIC(18,2),
+    ITEM             SMALLINT,
+    FEEDCONCO        VARCHAR(20) CHARACTER SET WIN1252,
+    FEEDPRAZO        VARCHAR(20) CHARACTER SET WIN1252,
+    FEEDPRECO        VARCHAR(20) CHARACTER SET WIN1252,
+    FEEDRITMO        VARCHAR(20) CHARACTER SET WIN1252,
+    FEEDPRECOVALOR   NUMERIC(18,2),
+    FEEDPERFO        VARCHAR(20) CHARACTER SET WIN1252
+);
+
+/* Salesperson agenda. */
+CREATE TABLE AGENDAVENDEDOR (
+    TID              INTEGER NOT NULL PRIMARY KEY,
+    TIDAREA          INTEGER,
+    DATAREFERENCIA   TIMESTAMP,
+    DATA             TIMESTAMP,
+    DATAATUALIZACAO  TIMESTAMP,
+    ATIVO            SMALLINT NOT NULL,
+    STATUS           VARCHAR(20) CHARACTER SET WIN1252
+);
+
+/* Customer test reports; TID is assigned here. */
+CREATE TABLE CVF (
+    TID                INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,
+    ATIVO              SMALLINT NOT NULL,
+    DATA               TIMESTAMP,
+    DATAATUALIZACAO    TIMESTAMP,
+    TIDCLIENTE         INTEGER,
+    TIPORELATORIO      VARCHAR(60) CHARACTER SET WIN1252,
+    ATUALIZARCVF       VARCHAR(3) CHARACTER SET WIN1252,
+    IDTESTE            VARCHAR(150) CHARACTER SET WIN1252,
+    PESSOACONTATO      VARCHAR(100) CHARACTER SET WIN1252,
+    DESCRICAOOPERACAO  VARCHAR(1000) CHARACTER SET WIN1252,
+    ACAOCOROMANT       VARCHAR(100) CHARACTER SET WIN1252,
+    BENEFICIOS         VARCHAR(1000) CHARACTER SET WIN1252,
+    ECONOMIAANO        NUMERIC(18,2),
+    CRIADOPOR          VARCHAR(100) CHARACTER SET WIN1252,
+    DATASUBTESTE       TIMESTAMP,
+    DATAIMPLEMENTACAO  TIMESTAMP,
+    TIPORATEIO         VARCHAR(50) CHARACTER SET WIN1252,
+    TEMPOPRODUCAO      NUMERIC(18,2),
+    DESCRICAOCURTA     VARCHAR(100) CHARACTER SET WIN1252,
+    DISTRIBUICAO       INTEGER,
+    COMPONENTE         VARCHAR(100) CHARACTER SET WIN1252,
+    FINALPROJ          TIMESTAMP,
+    NAOIMPLEMENTADO    NUMERIC(18,2),
+    ENVIADA            VARCHAR(3) CHARACTER SET WIN1252
+);
+
+/* Quota numbering. The template ships with the generator at 0, so the first
+   quota of a run gets key 1. The quota copy reads the current value just
+   before each insert and expects the new row to get that value plus 1. */
+CREATE GENERATOR gen_tid_cotacao;
+SET GENERATOR gen_tid_cotacao TO 0;
+
+SET TERM ^ ;
+
+/* Always overrides whatever TID the INSERT carried (the copy sends none). */
+CREATE TRIGGER COTANEGOCIACAO_BI FOR COTANEGOCIACAO
+ACTIVE BEFORE INSERT POSITION 0
+AS
+BEGIN
+    NEW.TID = GEN_ID(gen_tid_cotacao, 1);
+END^
+
+SET TERM ; ^
+
+COMMIT;
