@@ -1,0 +1,329 @@
+#include "app/principal.h"
+
+#include "app/Gauge.h"
+#include "db/Error.h"
+#include "db/ModuloDadosCadastro.h"
+#include "sync/Tables.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <unistd.h>
+
+namespace vela {
+
+namespace {
+
+const char* const kLogFileName = "logAtualizaVela-Movel.txt";
+
+QString text(const std::exception& e) { return QString::fromUtf8(e.what()); }
+
+// The busy pointer while the database is worked on, and no second step started from inside one.
+class StepGuard {
+public:
+    explicit StepGuard(TfrmPrincipal& w) : w_(w) {
+        w_.Button5->setEnabled(false);
+        w_.Button3->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~StepGuard() {
+        QApplication::restoreOverrideCursor();
+        w_.Button5->setEnabled(true);
+        w_.Button3->setEnabled(true);
+    }
+
+private:
+    TfrmPrincipal& w_;
+};
+
+std::optional<QString> writeFile(const QString& path, const std::string& bytes) {
+    QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0)
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return std::nullopt;
+}
+
+} // namespace
+
+TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
+    : QWidget(parent), Label1(new QLabel(QStringLiteral("Pasta Local:"), this)), Edit1(new QLineEdit(this)),
+      Edit2(new QLineEdit(this)), Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
+      Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)), Gauge1(new Gauge(this)),
+      Memo1(new QPlainTextEdit(this)), Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)),
+      settings_(settings), log_(Memo1) {
+    setObjectName(QStringLiteral("frmPrincipal"));
+    setWindowTitle(QStringLiteral("frmPrincipal"));
+    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFixedSize(708, 479);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(24, 44);
+    Label1->adjustSize();
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(24, 63, 465, 21);
+    Edit1->setReadOnly(true);
+    Edit1->setText(settings.mobilePath());
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Edit2->setGeometry(24, 90, 465, 21);
+    Edit2->setText(settings.sourceDatabase);
+    Button5->setObjectName(QStringLiteral("Button5"));
+    Button5->setGeometry(24, 114, 465, 25);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(24, 145, 465, 25);
+    Gauge1->setObjectName(QStringLiteral("Gauge1"));
+    Gauge1->setGeometry(24, 176, 465, 19);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(0, 200, 708, 279);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(184, 16, 217, 25);
+    Button1->setVisible(false);
+
+    setTabOrder(Button3, Edit1);
+    setTabOrder(Edit1, Memo1);
+    setTabOrder(Memo1, Button5);
+    setTabOrder(Button5, Edit2);
+    Button3->setFocus();
+
+    connect(Button5, &QPushButton::clicked, this, &TfrmPrincipal::Button5Click);
+    connect(Button3, &QPushButton::clicked, this, &TfrmPrincipal::Button3Click);
+    connect(Button1, &QPushButton::clicked, this, &TfrmPrincipal::Button1Click);
+
+    headless_ = QGuiApplication::platformName() == QLatin1String("offscreen") ||
+                QGuiApplication::platformName() == QLatin1String("minimal");
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TfrmPrincipal::~TfrmPrincipal() = default;
+
+void TfrmPrincipal::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TfrmPrincipal::FormShow() {
+    QStringList args = QCoreApplication::arguments();
+    QString first = args.size() > 1 ? args.at(1) : QString();
+    for (QChar& c : first)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    if (first != QLatin1String("EXECUTAR"))
+        return;
+    unattended_ = true;
+    if (!runStep1() || ended_)
+        return;
+    if (!runStep2() || ended_)
+        return;
+    appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
+    if (!saveLog())
+        return;
+    endProgram(0);
+}
+
+// ---- run log, gauge, events -------------------------------------------------------------------
+
+void TfrmPrincipal::appendLog(std::string_view line) { log_.appendCp1252(line); }
+
+void TfrmPrincipal::appendLine(const QString& line) { log_.append(line); }
+
+void TfrmPrincipal::setGaugePosition(int position) { Gauge1->setProgress(position); }
+
+void TfrmPrincipal::setGaugeMaximum(int maximum) { Gauge1->setMaxValue(maximum); }
+
+void TfrmPrincipal::stepGauge() { Gauge1->addProgress(1); }
+
+void TfrmPrincipal::processEvents() { QCoreApplication::processEvents(); }
+
+QString TfrmPrincipal::logFilePath() const {
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/')) +
+           QLatin1String(kLogFileName);
+}
+
+bool TfrmPrincipal::saveLog() {
+    if (auto error = writeFile(logFilePath(), log_.fileContent())) {
+        errorBox(*error);
+        return false;
+    }
+    return true;
+}
+
+// ---- failure handling -------------------------------------------------------------------------
+
+void TfrmPrincipal::errorBox(const QString& message) {
+    lastError_ = message;
+    log_.flush();
+    if (!headless_) {
+        QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+        return;
+    }
+    // Nobody can close a box here: the message goes to standard error, and an unattended run
+    // saves its log and ends as failed instead of waiting.
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    if (unattended_) {
+        if (auto error = writeFile(logFilePath(), log_.fileContent()))
+            std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
+        endProgram(1);
+    }
+}
+
+void TfrmPrincipal::failAndEnd(const QString& message) {
+    appendLine(message);
+    if (!saveLog())
+        return;
+    endProgram(1);
+}
+
+void TfrmPrincipal::endProgram(int code) {
+    ended_ = true;
+    exitCode_ = code;
+    log_.flush();
+    if (dm_) {
+        try {
+            dm_->release();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
+    }
+    close();
+    QCoreApplication::exit(code);
+}
+
+// ---- step 1: the synchronization run ----------------------------------------------------------
+
+void TfrmPrincipal::readMaquinas() {
+    if (!QFileInfo::exists(QStringLiteral("maquinas.txt")))
+        return;
+    QString path = settings_.maquinasPath();
+    std::ifstream in(QFile::encodeName(path).constData(), std::ios::binary);
+    if (!in)
+        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno)))
+                        .toStdString());
+    std::string line;
+    char c;
+    while (in.get(c) && c != '\n' && c != '\r')
+        line.push_back(c);
+    Edit2->setText(fromCp1252(line) + QDir::separator() + QStringLiteral("BANCODADOS.FDB"));
+}
+
+void TfrmPrincipal::Button1Click() {
+    dm_->FDConnectionBancoMovel.close();
+    dm_->FDConnectionBancoVela.close();
+    std::error_code ec;
+    std::filesystem::copy_file(QFile::encodeName(settings_.templatePath()).constData(),
+                               QFile::encodeName(Edit1->text()).constData(),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    appendLine(ec ? QStringLiteral("Erro ao Copiar") : QStringLiteral("Banco Vazio pronto para Sincronização"));
+    appendLine(settings_.templatePath());
+    appendLine(Edit1->text());
+    dm_->FDConnectionBancoMovel.open();
+    dm_->FDConnectionBancoVela.open();
+}
+
+bool TfrmPrincipal::runStep1() {
+    StepGuard guard(*this);
+    try {
+        readMaquinas();
+        Button1Click();
+        appendLine(QStringLiteral("INICIO SINCRONIZAÇÃO"));
+        dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
+        dm_->FDConnectionBancoVela.open();
+        dm_->FDTransactionBancoMovel.start();
+    } catch (const std::exception& e) {
+        errorBox(text(e));
+        return false;
+    }
+    try {
+        using Copy = void (TfrmPrincipal::*)();
+        static constexpr Copy copies[] = {
+            &TfrmPrincipal::sincronizaEstados,        &TfrmPrincipal::sincronizaUsuarios,
+            &TfrmPrincipal::sincronizaClasFiscal,     &TfrmPrincipal::sincronizaProdutos,
+            &TfrmPrincipal::sincronizaCategorias,     &TfrmPrincipal::sincronizaEmpresas,
+            &TfrmPrincipal::sincronizaCondPagamentos, &TfrmPrincipal::sincronizaTabelaPreco,
+            &TfrmPrincipal::sincronizaTransportadora, &TfrmPrincipal::sincronizaConfig,
+            &TfrmPrincipal::sincronizaArea,           &TfrmPrincipal::sincronizaContatosCliente,
+            &TfrmPrincipal::sincronizaGPVendedor,     &TfrmPrincipal::sincronizaPedido,
+            &TfrmPrincipal::sincronizaProdutoPedido,  &TfrmPrincipal::sincronizaCotaNegociacao,
+            &TfrmPrincipal::sincronizaAgendaVendedor, &TfrmPrincipal::sincronizaCVF,
+        };
+        for (Copy copy : copies)
+            (this->*copy)();
+        dm_->FDConnectionBancoMovel.close();
+    } catch (const std::exception& e) {
+        failAndEnd(text(e));
+        return false;
+    }
+    log_.flush();
+    return true;
+}
+
+void TfrmPrincipal::Button5Click() { runStep1(); }
+
+// ---- step 2: the upload -----------------------------------------------------------------------
+
+bool TfrmPrincipal::runStep2() { return true; }
+
+void TfrmPrincipal::Button3Click() { runStep2(); }
+
+// ---- the table copies -------------------------------------------------------------------------
+
+void TfrmPrincipal::sincronizaEstados() { vela::sincronizaEstados(*dm_, *this); }
+void TfrmPrincipal::sincronizaUsuarios() { vela::sincronizaUsuarios(*dm_, *this); }
+void TfrmPrincipal::sincronizaClasFiscal() { vela::sincronizaClasFiscal(*dm_, *this); }
+void TfrmPrincipal::sincronizaProdutos() { vela::sincronizaProdutos(*dm_, *this); }
+void TfrmPrincipal::sincronizaCategorias() { vela::sincronizaCategorias(*dm_, *this); }
+void TfrmPrincipal::sincronizaEmpresas() { vela::sincronizaEmpresas(*dm_, *this); }
+void TfrmPrincipal::sincronizaCondPagamentos() { vela::sincronizaCondPagamentos(*dm_, *this); }
+void TfrmPrincipal::sincronizaTabelaPreco() { vela::sincronizaTabelaPreco(*dm_, *this); }
+void TfrmPrincipal::sincronizaTransportadora() { vela::sincronizaTransportadora(*dm_, *this); }
+void TfrmPrincipal::sincronizaConfig() { vela::sincronizaConfig(*dm_, *this); }
+void TfrmPrincipal::sincronizaArea() { vela::sincronizaArea(*dm_, *this); }
+void TfrmPrincipal::sincronizaContatosCliente() { vela::sincronizaContatosCliente(*dm_, *this); }
+void TfrmPrincipal::sincronizaGPVendedor() { vela::sincronizaGPVendedor(*dm_, *this); }
+void TfrmPrincipal::sincronizaPedido() { vela::sincronizaPedido(*dm_, *this); }
+void TfrmPrincipal::sincronizaProdutoPedido() { vela::sincronizaProdutoPedido(*dm_, *this); }
+void TfrmPrincipal::sincronizaCotaNegociacao() { vela::sincronizaCotaNegociacao(*dm_, *this); }
+void TfrmPrincipal::sincronizaAgendaVendedor() { vela::sincronizaAgendaVendedor(*dm_, *this); }
+void TfrmPrincipal::sincronizaCVF() { vela::sincronizaCVF(*dm_, *this); }
+
+} // namespace vela

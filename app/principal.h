@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/RunLog.h"
+#include "app/Settings.h"
+#include "sync/CopyHost.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vela {
+
+class Gauge;
+class TDMSistemaCadastro;
+
+// The main window: the two steps as buttons, the gauge and the run log. The table copies are its
+// methods; they borrow the data module's objects.
+class TfrmPrincipal : public QWidget, public CopyHost {
+public:
+    explicit TfrmPrincipal(const AppSettings& settings, QWidget* parent = nullptr);
+    ~TfrmPrincipal() override;
+
+    void setDataModule(TDMSistemaCadastro* dm) { dm_ = dm; }
+
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QLineEdit* Edit2;
+    QPushButton* Button5;
+    QPushButton* Button3;
+    Gauge* Gauge1;
+    QPlainTextEdit* Memo1;
+    QPushButton* Button1;
+
+    RunLog& runLog() { return log_; }
+
+    void FormShow();
+    void Button5Click();
+    void Button1Click();
+    void Button3Click();
+
+    void sincronizaEstados();
+    void sincronizaUsuarios();
+    void sincronizaClasFiscal();
+    void sincronizaProdutos();
+    void sincronizaCategorias();
+    void sincronizaEmpresas();
+    void sincronizaCondPagamentos();
+    void sincronizaTabelaPreco();
+    void sincronizaTransportadora();
+    void sincronizaConfig();
+    void sincronizaArea();
+    void sincronizaContatosCliente();
+    void sincronizaGPVendedor();
+    void sincronizaPedido();
+    void sincronizaProdutoPedido();
+    void sincronizaCotaNegociacao();
+    void sincronizaAgendaVendedor();
+    void sincronizaCVF();
+
+    // CopyHost
+    void appendLog(std::string_view line) override;
+    void setGaugePosition(int position) override;
+    void setGaugeMaximum(int maximum) override;
+    void stepGauge() override;
+    void processEvents() override;
+
+    void appendLine(const QString& line);
+    QString logFilePath() const;
+    // Writes the run log file; a failure shows "Cannot create file ..." in the error box.
+    bool saveLog();
+
+    bool ended() const { return ended_; }
+    int exitCode() const { return exitCode_; }
+    bool headless() const { return headless_; }
+    // The last message shown in (or, headless, instead of) the error box.
+    const QString& lastError() const { return lastError_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool runStep1();
+    bool runStep2();
+    void errorBox(const QString& message);
+    void failAndEnd(const QString& message);
+    void endProgram(int code);
+    void readMaquinas();
+
+    AppSettings settings_;
+    TDMSistemaCadastro* dm_ = nullptr;
+    RunLog log_;
+    bool shown_ = false;
+    bool unattended_ = false;
+    bool headless_ = false;
+    bool ended_ = false;
+    int exitCode_ = 0;
+    QString lastError_;
+};
+
+} // namespace vela

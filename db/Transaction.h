@@ -1,0 +1,37 @@
+#pragma once
+
+#include "db/Firebird.h"
+
+namespace vela {
+
+class Connection;
+
+class Transaction {
+public:
+    enum class Mode { ReadCommitted, ReadOnly };
+
+    Transaction(Connection& connection, Mode mode);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    Connection& connection() const { return connection_; }
+    bool active() const { return handle_ != nullptr; }
+    void start();
+    // Makes the work done so far durable and keeps the transaction open.
+    void commitRetaining();
+    void commit();
+    void rollback();
+    // Starts the transaction when it is not active.
+    Firebird::ITransaction* handle();
+
+    // Used by the connection when it goes away: commit what is pending, quietly drop otherwise.
+    void endWithConnection();
+
+private:
+    Connection& connection_;
+    Mode mode_;
+    Firebird::ITransaction* handle_ = nullptr;
+};
+
+} // namespace vela

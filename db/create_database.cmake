@@ -1,0 +1,18 @@
+# Creates a database file from a schema script with isql in embedded mode.
+#   cmake -DISQL=... -DSCHEMA=... -DOUTPUT=... [-DEXTRA=more.sql] -P create_database.cmake
+file(REMOVE ${OUTPUT} ${OUTPUT}.tmp)
+file(READ ${SCHEMA} schema)
+set(script "CREATE DATABASE '${OUTPUT}.tmp' USER 'SYSDBA' PASSWORD 'quillfern' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n${schema}\n")
+if(EXTRA)
+  file(READ ${EXTRA} extra)
+  string(APPEND script "${extra}\nCOMMIT;\n")
+endif()
+get_filename_component(dir ${OUTPUT} DIRECTORY)
+set(sqlfile ${OUTPUT}.sql)
+file(WRITE ${sqlfile} "${script}")
+execute_process(COMMAND ${ISQL} -q -b -i ${sqlfile} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(REMOVE ${sqlfile})
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "isql failed (${rc}): ${out}${err}")
+endif()
+file(RENAME ${OUTPUT}.tmp ${OUTPUT})

@@ -1,0 +1,11 @@
+#include "sync/Tables.h"
+
+namespace vela {
+
+void sincronizaCondPagamentos(TDMSistemaCadastro&, CopyHost&) {}
+
+void sincronizaTransportadora(TDMSistemaCadastro&, CopyHost&) {}
+
+void sincronizaConfig(TDMSistemaCadastro&, CopyHost&) {}
+
+} // namespace vela

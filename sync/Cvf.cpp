@@ -1,0 +1,7 @@
+#include "sync/Tables.h"
+
+namespace vela {
+
+void sincronizaCVF(TDMSistemaCadastro&, CopyHost&) {}
+
+} // namespace vela

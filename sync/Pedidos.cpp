@@ -1,0 +1,9 @@
+#include "sync/Tables.h"
+
+namespace vela {
+
+void sincronizaPedido(TDMSistemaCadastro&, CopyHost&) {}
+
+void sincronizaProdutoPedido(TDMSistemaCadastro&, CopyHost&) {}
+
+} // namespace vela

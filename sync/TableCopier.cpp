@@ -1,0 +1,173 @@
+#include "sync/TableCopier.h"
+
+#include "db/Cp1252.h"
+#include "db/Error.h"
+#include "sync/CopyRules.h"
+
+#include <charconv>
+#include <limits>
+
+namespace vela {
+
+size_t CopyRow::targetIndex(std::string_view column) const {
+    std::string name = "NEW_" + std::string(column);
+    int i = target_.find(name);
+    if (i < 0)
+        throw Error("Field '" + std::string(column) + "' not found");
+    return static_cast<size_t>(i);
+}
+
+std::string_view CopyRow::sourceString(std::string_view column) const {
+    int i = source_.find(column);
+    if (i < 0)
+        throw Error("Field '" + std::string(column) + "' not found");
+    return readString(source_, static_cast<size_t>(i));
+}
+
+void CopyRow::setString(std::string_view column, std::string_view bytes) {
+    target_.setBytes(targetIndex(column), bytes);
+}
+
+void CopyRow::setInt(std::string_view column, std::int64_t value) { target_.setInt64(targetIndex(column), value); }
+
+void CopyRow::setDate(std::string_view column, ISC_DATE value) { target_.setDate(targetIndex(column), value); }
+
+TableCopier::TableCopier(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost& host)
+    : copy_(copy), dm_(dm), host_(host), objects_(dm.table(std::string(copy.suffix), copy.cursorOnSource)),
+      prefix_(cp1252::fromUtf8(copy.log.prefix)) {
+    // Every run starts from the declared texts, whatever an earlier run left in them.
+    objects_.vela.setSql(std::string(copy.selectSql));
+    objects_.conta.setSql(std::string(copy.countSql));
+    objects_.movel.select().setSql(std::string(copy.cursorSql));
+    objects_.updateSql.setSql(std::string(copy.insertSql));
+    if (copy.commitAfterPost) {
+        Transaction& t = dm.FDTransactionBancoMovel;
+        objects_.movel.afterPost = [&t] { t.commitRetaining(); };
+    }
+}
+
+void TableCopier::log(std::string_view utf8) { host_.appendLog(cp1252::fromUtf8(utf8)); }
+
+void TableCopier::begin() {
+    log(copy_.header);
+    if (!copy_.deleteSql.empty()) {
+        dm_.FDQueryDeletar.execute(copy_.deleteSql);
+        dm_.FDTransactionBancoMovel.commitRetaining();
+    }
+}
+
+void TableCopier::openSource() {
+    Query& q = objects_.vela;
+    q.close();
+    q.open();
+    bind();
+}
+
+void TableCopier::openCursor() {
+    objects_.movel.close();
+    objects_.movel.open();
+}
+
+void TableCopier::openCount() {
+    Query& c = objects_.conta;
+    c.close();
+    c.open();
+    std::int64_t count = 0;
+    if (!c.eof() && c.row().size() > 0 && !c.row().isNull(0))
+        count = c.row().getInt64(0);
+    if (count > std::numeric_limits<int>::max())
+        count = std::numeric_limits<int>::max();
+    host_.setGaugePosition(0);
+    host_.setGaugeMaximum(static_cast<int>(count));
+}
+
+void TableCopier::bind() {
+    // Column positions are looked up once per opening, never per row.
+    Message& src = objects_.vela.row();
+    objects_.updateSql.prepare();
+    Message& dst = objects_.updateSql.params();
+    bindings_.clear();
+    for (const FieldCopy& f : copy_.fields) {
+        size_t from = objects_.vela.field(f.source);
+        checkDeclaredType(src.column(from), f.source, f.rule);
+        int to = dst.find("NEW_" + std::string(f.target));
+        if (to < 0)
+            throw Error("Field '" + std::string(f.target) + "' not found");
+        bindings_.push_back({from, static_cast<size_t>(to), f.rule, f.size});
+    }
+    if (copy_.log.value != LogValue::None) {
+        if (copy_.log.fromNewRow) {
+            int i = dst.find("NEW_" + std::string(copy_.log.column));
+            if (i < 0)
+                throw Error("Field '" + std::string(copy_.log.column) + "' not found");
+            logIndex_ = static_cast<size_t>(i);
+        } else {
+            logIndex_ = objects_.vela.field(copy_.log.column);
+            checkDeclaredType(src.column(logIndex_), copy_.log.column,
+                              copy_.log.value == LogValue::String ? Rule::String : Rule::Integer);
+        }
+    }
+}
+
+void TableCopier::copyRow() {
+    host_.processEvents();
+    Message& src = objects_.vela.row();
+    Message& dst = objects_.movel.append();
+    for (const Binding& b : bindings_)
+        copyField(src, b.from, dst, b.to, b.rule, b.size);
+    if (copy_.beforePost) {
+        CopyRow row(src, dst);
+        copy_.beforePost(row);
+    }
+    objects_.movel.post();
+    if (copy_.log.value == LogValue::None)
+        return;
+    const Message& m = copy_.log.fromNewRow ? dst : src;
+    line_.assign(prefix_);
+    if (copy_.log.value == LogValue::String) {
+        line_.append(readString(m, logIndex_));
+    } else if (!m.isNull(logIndex_)) {
+        char digits[24];
+        auto r = std::to_chars(digits, digits + sizeof digits, m.getInt64(logIndex_));
+        line_.append(digits, r.ptr);
+    } else {
+        line_.push_back('0');
+    }
+    host_.appendLog(line_);
+}
+
+void TableCopier::copyRows() {
+    Query& q = objects_.vela;
+    while (!q.eof()) {
+        copyRow();
+        q.next();
+        host_.stepGauge();
+    }
+}
+
+void TableCopier::closeQueries() {
+    objects_.movel.close();
+    objects_.vela.close();
+}
+
+void TableCopier::end() {
+    host_.appendLog({});
+    log(copy_.endLine);
+    host_.appendLog({});
+}
+
+void TableCopier::run() {
+    begin();
+    openSource();
+    openCursor();
+    openCount();
+    copyRows();
+    closeQueries();
+    end();
+}
+
+void runTableCopy(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost& host) {
+    TableCopier(copy, dm, host).run();
+}
+
+} // namespace vela

@@ -1,0 +1,246 @@
+#include "tests/support/TestEnv.h"
+
+#include "db/Connection.h"
+#include "db/Statement.h"
+#include "db/Transaction.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace vela::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "vela-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    if (std::getenv("VELA_KEEP_TEST_DIRS"))
+        return;
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string sourceDir() { return VELA_SOURCE_DIR; }
+std::string binaryDir() { return VELA_BINARY_DIR; }
+std::string backofficeSchema() { return sourceDir() + "/tests/sql/backoffice_schema.sql"; }
+std::string mobileSchema() { return sourceDir() + "/db/mobile_schema.sql"; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    out << bytes;
+}
+
+namespace {
+
+void isql(const std::string& scriptPath) {
+    std::string cmd = std::string(VELA_ISQL) + " -q -b -i '" + scriptPath + "' 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        throw std::runtime_error("cannot run isql");
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    int rc = pclose(p);
+    if (rc != 0)
+        throw std::runtime_error("isql failed: " + out);
+}
+
+std::string two(unsigned v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+
+} // namespace
+
+void createDatabase(const std::string& path, const std::string& schemaFile, const std::string& extraSql) {
+    fs::remove(path);
+    std::string script = "CREATE DATABASE '" + path +
+                         "' USER 'SYSDBA' PASSWORD 'quillfern' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" +
+                         readFile(schemaFile) + "\n" + extraSql + "\nCOMMIT;\n";
+    std::string scriptPath = path + ".sql";
+    writeFile(scriptPath, script);
+    isql(scriptPath);
+    fs::remove(scriptPath);
+}
+
+void runSql(const std::string& path, const std::string& sql) {
+    std::string script = "CONNECT '" + path + "' USER 'SYSDBA' PASSWORD 'quillfern';\n" + sql + "\nCOMMIT;\n";
+    std::string scriptPath = path + ".run.sql";
+    writeFile(scriptPath, script);
+    isql(scriptPath);
+    fs::remove(scriptPath);
+}
+
+std::vector<Row> query(const std::string& database, const std::string& sql) {
+    Connection c("check", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
+    Query q(c, "check", sql);
+    q.open();
+    std::vector<Row> rows;
+    for (; !q.eof(); q.next()) {
+        Message& m = q.row();
+        Row row;
+        for (size_t i = 0; i < m.size(); ++i) {
+            const Column& col = m.column(i);
+            if (m.isNull(i)) {
+                row.push_back("NULL");
+                continue;
+            }
+            switch (col.type) {
+            case SQL_SHORT:
+            case SQL_LONG:
+            case SQL_INT64: {
+                std::int64_t v = m.getInt64(i);
+                if (col.scale == 0) {
+                    row.push_back(std::to_string(v));
+                } else {
+                    std::int64_t f = 1;
+                    for (int k = 0; k < -col.scale; ++k)
+                        f *= 10;
+                    std::string frac = std::to_string((v < 0 ? -v : v) % f);
+                    frac.insert(0, static_cast<size_t>(-col.scale) - frac.size(), '0');
+                    row.push_back((v < 0 ? "-" : "") + std::to_string((v < 0 ? -v : v) / f) + "." + frac);
+                }
+                break;
+            }
+            case SQL_DOUBLE:
+            case SQL_FLOAT: {
+                char buf[64];
+                std::snprintf(buf, sizeof buf, "%.15g", m.getDouble(i));
+                row.push_back(buf);
+                break;
+            }
+            case SQL_TIMESTAMP: {
+                ISC_TIMESTAMP ts = m.getTimestamp(i);
+                unsigned y, mo, d, h, mi, s, fr;
+                fb::util()->decodeDate(ts.timestamp_date, &y, &mo, &d);
+                fb::util()->decodeTime(ts.timestamp_time, &h, &mi, &s, &fr);
+                char buf[64];
+                std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%04u", y, mo, d, h, mi, s, fr);
+                row.push_back(buf);
+                break;
+            }
+            case SQL_TYPE_DATE: {
+                unsigned y, mo, d;
+                fb::util()->decodeDate(m.getDate(i), &y, &mo, &d);
+                char buf[32];
+                std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", y, mo, d);
+                row.push_back(buf);
+                break;
+            }
+            case SQL_TEXT:
+            case SQL_VARYING:
+                row.emplace_back(m.getBytes(i));
+                break;
+            default:
+                row.push_back("?");
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    q.close();
+    c.close();
+    return rows;
+}
+
+Installation::Installation() {
+    exe = dir / "atualizavela-movel";
+    fs::copy_file(binaryDir() + "/atualizavela-movel", exe);
+    mobileFolder = dir / "movel";
+    fs::create_directories(mobileFolder + "/Banco");
+    templatePath = mobileFolder + "/Banco/VAZIO.GDB";
+    mobilePath = mobileFolder + "/Banco/BANCODADOS.gdb";
+    fs::copy_file(binaryDir() + "/VAZIO.GDB", templatePath);
+    sourcePath = dir / "backoffice.fdb";
+    writeSettings();
+}
+
+void Installation::createSource(const std::string& rowsSql) { createDatabase(sourcePath, backofficeSchema(), rowsSql); }
+
+void Installation::writeSettings() {
+    std::string ini = "[paths]\nmobile_folder=" + mobileFolder + "\nsource_database=" + sourcePath + "\n";
+    if (!ftpHost.empty())
+        ini += "[ftp]\nhost=" + ftpHost + "\nport=" + std::to_string(ftpPort) + "\n";
+    writeFile(dir / "atualizavela-movel.ini", ini);
+}
+
+RunResult Installation::run(const std::vector<std::string>& args, std::chrono::seconds timeout,
+                            const std::map<std::string, std::string>& env) {
+    std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0)
+            _exit(126);
+        std::freopen(outPath.c_str(), "w", stdout);
+        std::freopen(errPath.c_str(), "w", stderr);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        unsetenv("ATUALIZAVELA_CONFIG");
+        for (const auto& [k, v] : env)
+            setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char*> argv{exe.data()};
+        std::vector<std::string> copy(args);
+        for (auto& a : copy)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    RunResult r;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    for (;;) {
+        pid_t w = waitpid(pid, &status, WNOHANG);
+        if (w == pid)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            r.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readFile(outPath);
+    r.err = readFile(errPath);
+    return r;
+}
+
+std::vector<std::string> logLines(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t crlf = content.find("\r\n", start);
+        if (crlf == std::string::npos)
+            break;
+        lines.push_back(content.substr(start, crlf - start));
+        start = crlf + 2;
+    }
+    if (!lines.empty() && lines.back().empty())
+        lines.pop_back(); // the extra CR LF after the last line
+    return lines;
+}
+
+} // namespace vela::test
