@@ -9,6 +9,8 @@ namespace vela {
 Transaction::Transaction(Connection& connection, Mode mode) : connection_(connection), mode_(mode) {}
 
 Transaction::~Transaction() {
+    if (connection_.defaultTransaction() == this)
+        connection_.setDefaultTransaction(nullptr);
     if (handle_) {
         // A destructor must not throw: whatever is left open is committed if possible.
         try {

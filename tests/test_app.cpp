@@ -1,0 +1,149 @@
+// The real binary, end to end: modes, the run log file, maquinas.txt, the template copy, failures.
+#include "tests/support/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace vela::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStates = "insert into estado (tid, uf, descricao, ativo) values (1, 'SP', 'S\xe3o Paulo', 1);\n"
+                            "insert into estado (tid, uf, ativo) values (2, '\xc1\xc9', 1);\n";
+
+// The run log of a successful unattended run with the two states above and no other rows.
+std::string expectedLog(const Installation& in, const std::string& firstLine = "Banco Vazio pronto para Sincroniza\xe7\xe3o") {
+    std::string log = "\r\n" + firstLine + "\r\n" + in.templatePath + "\r\n" + in.mobilePath +
+                      "\r\nINICIO SINCRONIZA\xc7\xc3O\r\n***** Tabela Estados *****\r\nSincronizando Estado: "
+                      "SP\r\nSincronizando Estado: \xc1\xc9\r\n\r\nFinalizando Tabela Estado\r\n\r\n";
+    return log;
+}
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+} // namespace
+
+TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
+    Installation in;
+    in.createSource(kStates);
+    RunResult r = in.run({"eXeCuTaR", "ignored"});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::string log = in.log();
+    // The other seventeen copies have nothing to copy here; their blocks follow the states'.
+    std::string head = expectedLog(in);
+    ASSERT_GE(log.size(), head.size());
+    EXPECT_EQ(log.substr(0, head.size()), head);
+    std::string tail = "Salvando log em: " + in.logPath() + "\r\n\r\n";
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+    EXPECT_EQ(query(in.mobilePath, "select tid, uf, descricao from estado order by tid"),
+              (std::vector<Row>{{"1", "SP", "S\xe3o Paulo"}, {"2", "\xc1\xc9", ""}}));
+
+    // A second run replaces the file of the first.
+    writeFile(in.logPath(), "old");
+    r = in.run({"executar"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(in.log().substr(0, head.size()), head);
+}
+
+TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
+    Installation in;
+    in.createSource(kStates);
+    for (std::vector<std::string> args : {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {}}) {
+        RunResult r = in.run(args, std::chrono::seconds(2));
+        EXPECT_TRUE(r.timedOut) << "argument list of " << args.size();
+        EXPECT_FALSE(fs::exists(in.logPath()));
+        EXPECT_FALSE(fs::exists(in.mobilePath));
+    }
+}
+
+TEST(App, MaquinasTxtNamesTheSourceFolder) {
+    Installation in;
+    in.createSource(kStates);
+    fs::create_directory(in.dir / "dados");
+    fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
+    // The settings' source no longer exists: only maquinas.txt can lead to the database.
+    // The template copy first reopens the source on its earlier database, so keep one there.
+    in.createSource("");
+
+    // Written on Windows: the CR is not part of the folder; only the first line counts.
+    writeFile(in.dir / "maquinas.txt", "present");
+    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados" + "\r\nsecond line\r\n");
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
+
+    // A trailing separator doubles it, which the file system takes all the same.
+    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados/\n");
+    r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    // Without maquinas.txt in the working folder the mobile folder's one is not read.
+    fs::remove(in.dir / "maquinas.txt");
+    writeFile(in.mobileFolder + "/maquinas.txt", "/nowhere\n");
+    r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "0");
+
+    // An empty first line names "/BANCODADOS.FDB", which does not open: headless, the error goes to
+    // standard error, the log is saved and the run ends as failed.
+    writeFile(in.dir / "maquinas.txt", "present");
+    writeFile(in.mobileFolder + "/maquinas.txt", "");
+    r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "/BANCODADOS.FDB")) << r.err;
+    EXPECT_TRUE(contains(in.log(), "INICIO SINCRONIZA"));
+    EXPECT_FALSE(contains(in.log(), "Salvando log em"));
+
+    // maquinas.txt in the working folder, none in the mobile folder.
+    fs::remove(in.mobileFolder + "/maquinas.txt");
+    r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
+        << r.err;
+    EXPECT_EQ(in.log(), "\r\n\r\n"); // nothing was appended before the failure
+}
+
+TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
+    Installation in;
+    in.createSource(kStates);
+    ASSERT_EQ(in.run().exitCode, 0);
+    fs::remove(in.templatePath);
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(in.log().substr(0, expectedLog(in, "Erro ao Copiar").size()), expectedLog(in, "Erro ao Copiar"));
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
+}
+
+TEST(App, ASourceThatCannotBeOpenedFailsWithoutHanging) {
+    Installation in; // no source database created
+    RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(30));
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "backoffice.fdb")) << r.err;
+}
+
+TEST(App, AFailureInATableCopyIsLoggedSavedAndEndsTheProgram) {
+    Installation in;
+    in.createSource(kStates);
+    runSql(in.templatePath, "drop table estado;");
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    // The client's message, several lines long, ends the log.
+    std::string log = in.log();
+    std::string expected = "***** Tabela Estados *****\r\nDynamic SQL Error\r\n-SQL error code = -204\r\n"
+                           "-Table unknown\r\n-ESTADO\r\n-At line 1, column 13\r\n\r\n";
+    ASSERT_GE(log.size(), expected.size());
+    EXPECT_EQ(log.substr(log.size() - expected.size()), expected);
+}
+
+TEST(App, ALogFileThatCannotBeWrittenIsAnError) {
+    Installation in;
+    in.createSource(kStates);
+    fs::create_directory(in.logPath()); // a folder where the file should go
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Cannot create file \"" + in.logPath() + "\". Is a directory")) << r.err;
+}
