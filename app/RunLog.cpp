@@ -7,6 +7,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 
 namespace vela {
 
@@ -64,15 +65,15 @@ void RunLog::flush() {
     cursor.insertText(pending_);
     pending_.clear();
     hasPending_ = false;
+    trim();
     if (QScrollBar* bar = memo_->verticalScrollBar())
         bar->setValue(bar->maximum());
 }
 
-QStringList RunLog::lines() {
-    flush();
-    // The raw text keeps non-breaking blanks (toPlainText would turn them into blanks); blocks
-    // are separated by U+2029.
-    QString raw = memo_->document()->toRawText();
+namespace {
+
+// The text of a document split at its block separators.
+QStringList splitBlocks(const QString& raw) {
     QStringList out;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= raw.size(); ++i) {
@@ -85,9 +86,43 @@ QStringList RunLog::lines() {
     return out;
 }
 
+} // namespace
+
+void RunLog::trim() {
+    QTextDocument* doc = memo_->document();
+    int excess = doc->blockCount() - kShownLines;
+    if (excess < kShownLines)
+        return;
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess);
+    // The selection ends at the start of the first kept block, so its last piece is empty.
+    QStringList moved = splitBlocks(cursor.selection().toRawText());
+    moved.removeLast();
+    for (const QString& line : moved) {
+        head_ += toCp1252(line);
+        head_ += "\r\n";
+    }
+    cursor.removeSelectedText();
+}
+
+QStringList RunLog::lines() {
+    // The raw text keeps non-breaking blanks (toPlainText would turn them into blanks).
+    std::string content = fileContent();
+    content.resize(content.size() - 2);
+    QStringList out;
+    for (size_t at = 0; at < content.size();) {
+        size_t end = content.find("\r\n", at);
+        out.append(fromCp1252(std::string_view(content).substr(at, end - at)));
+        at = end + 2;
+    }
+    return out;
+}
+
 std::string RunLog::fileContent() {
-    std::string out;
-    for (const QString& line : lines()) {
+    flush();
+    std::string out = head_;
+    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
         out += toCp1252(line);
         out += "\r\n";
     }

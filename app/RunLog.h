@@ -12,7 +12,9 @@ class QPlainTextEdit;
 namespace vela {
 
 // The run log: the lines of Memo1. Appended lines are shown in batches (at most every ~50 ms) so
-// a long table copy is not bound by repaints; whatever asks for the text gets every line.
+// a long table copy is not bound by repaints. The box keeps the last few thousand lines; older ones
+// move, exactly as the box held them (typing included), into a compact Windows-1252 head, so a
+// million-row run costs the size of its text and not a widget structure per line.
 class RunLog {
 public:
     explicit RunLog(QPlainTextEdit* memo);
@@ -29,8 +31,12 @@ public:
 
 private:
     void maybeFlush();
+    void trim();
+
+    static constexpr int kShownLines = 5000;
 
     QPlainTextEdit* memo_;
+    std::string head_; // lines no longer in the box, each followed by CR LF
     QString pending_;
     bool hasPending_ = false;
     QElapsedTimer sinceFlush_;

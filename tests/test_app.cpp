@@ -52,7 +52,7 @@ TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
     Installation in;
     in.createSource(kStates);
     for (std::vector<std::string> args : {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {}}) {
-        RunResult r = in.run(args, std::chrono::seconds(2));
+        RunResult r = in.run(args, std::chrono::milliseconds(1500));
         EXPECT_TRUE(r.timedOut) << "argument list of " << args.size();
         EXPECT_FALSE(fs::exists(in.logPath()));
         EXPECT_FALSE(fs::exists(in.mobilePath));

@@ -132,3 +132,20 @@ TEST(Window, AnUnattendedArgumentIsNeededToRunAnything) {
     EXPECT_TRUE(w.Button5->isEnabled());
     EXPECT_TRUE(w.Button3->hasFocus() || !QApplication::focusWidget());
 }
+
+TEST(Window, ALongRunLogKeepsOnlyItsTailInTheBoxAndLosesNothing) {
+    app();
+    QPlainTextEdit memo;
+    RunLog log(&memo);
+    std::string expected = "\r\n";
+    for (int i = 0; i < 30000; ++i) {
+        std::string line = "Sincronizando Produto: \xe7" + std::to_string(i);
+        log.appendCp1252(line);
+        if (i % 1000 == 0)
+            log.flush();
+        expected += line + "\r\n";
+    }
+    log.flush();
+    EXPECT_LE(memo.document()->blockCount(), 10000);
+    EXPECT_EQ(log.fileContent(), expected + "\r\n");
+}

@@ -186,7 +186,7 @@ void Installation::writeSettings() {
     writeFile(dir / "atualizavela-movel.ini", ini);
 }
 
-RunResult Installation::run(const std::vector<std::string>& args, std::chrono::seconds timeout,
+RunResult Installation::run(const std::vector<std::string>& args, std::chrono::milliseconds timeout,
                             const std::map<std::string, std::string>& env) {
     std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
     pid_t pid = fork();

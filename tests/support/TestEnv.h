@@ -65,7 +65,7 @@ public:
     void createSource(const std::string& rowsSql = {});
     void writeSettings();
     RunResult run(const std::vector<std::string>& args = {"EXECUTAR"},
-                  std::chrono::seconds timeout = std::chrono::seconds(120),
+                  std::chrono::milliseconds timeout = std::chrono::seconds(120),
                   const std::map<std::string, std::string>& env = {});
     std::string logPath() const { return dir / "logAtualizaVela-Movel.txt"; }
     std::string log() const { return readFile(logPath()); }
