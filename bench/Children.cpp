@@ -1,0 +1,519 @@
+// The measuring children of the benchmark. Each runs in a process of its own (so its memory and
+// its engine state are its own) on its own copy of the template, and writes a Report.
+
+#include "bench/Children.h"
+
+#include "app/Gauge.h"
+#include "app/principal.h"
+#include "bench/Catalogue.h"
+#include "db/Connection.h"
+#include "db/Cp1252.h"
+#include "db/Error.h"
+#include "db/ModuloDadosCadastro.h"
+#include "db/Statement.h"
+#include "db/Transaction.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QPlainTextEdit>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace vela::bench {
+
+// ---- report --------------------------------------------------------------------------------
+
+void Report::set(const std::string& key, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    values[key] = text;
+}
+
+double Report::number(const std::string& key, double fallback) const {
+    auto it = values.find(key);
+    return it == values.end() ? fallback : std::strtod(it->second.c_str(), nullptr);
+}
+
+std::string Report::text(const std::string& key) const {
+    auto it = values.find(key);
+    return it == values.end() ? std::string() : it->second;
+}
+
+void Report::write(const std::string& path) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const auto& [k, v] : values) {
+        std::string flat = v;
+        for (char& c : flat)
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        out << "k " << k << ' ' << flat << '\n';
+    }
+    for (const auto& [name, secs] : tables)
+        out << "t " << name << ' ' << secs << '\n';
+    for (const auto& [table, rows] : mobileRows)
+        out << "m " << table << ' ' << rows << '\n';
+}
+
+Report Report::read(const std::string& path) {
+    Report r;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() < 3)
+            continue;
+        std::string rest = line.substr(2);
+        size_t sp = rest.find(' ');
+        std::string key = rest.substr(0, sp);
+        std::string value = sp == std::string::npos ? std::string() : rest.substr(sp + 1);
+        if (line[0] == 'k')
+            r.values[key] = value;
+        else if (line[0] == 't')
+            r.tables.emplace_back(key, std::strtod(value.c_str(), nullptr));
+        else if (line[0] == 'm')
+            r.mobileRows[key] = std::atoll(value.c_str());
+    }
+    return r;
+}
+
+// ---- shared --------------------------------------------------------------------------------
+
+std::vector<std::string> mobileTables() {
+    std::vector<std::string> out;
+    for (const CopyEntry& e : catalogue())
+        for (std::string_view t : e.mobileTables)
+            out.emplace_back(t);
+    return out;
+}
+
+std::map<std::string, long long> countRows(const std::string& database, const std::vector<std::string>& tables) {
+    Connection c("count", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
+    std::map<std::string, long long> out;
+    for (const std::string& t : tables) {
+        Query q(c, "count " + t, "select count(*) from " + t);
+        q.open();
+        out[t] = q.eof() ? 0 : q.row().getInt64(0);
+        q.close();
+    }
+    c.close();
+    return out;
+}
+
+std::pair<long, long> memoryKiB() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    long hwm = 0, rss = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            hwm = std::atol(line.c_str() + 6);
+        else if (line.rfind("VmRSS:", 0) == 0)
+            rss = std::atol(line.c_str() + 6);
+    }
+    return {hwm, rss};
+}
+
+namespace {
+
+void copyTemplate(const std::string& templ, const std::string& target) {
+    fs::create_directories(fs::path(target).parent_path());
+    fs::copy_file(templ, target, fs::copy_options::overwrite_existing);
+}
+
+bool included(const ChildOptions& o, std::string_view name) {
+    if (o.copies.empty())
+        return true;
+    for (const std::string& c : o.copies)
+        if (c == name)
+            return true;
+    return false;
+}
+
+void shutdownEngine() {
+    Firebird::IProvider* provider = fb::master()->getDispatcher();
+    try {
+        fb::Status st;
+        provider->shutdown(&st, 0, fb_shutrsn_app_stopped);
+    } catch (...) {
+    }
+    provider->release();
+}
+
+// ---- the window --------------------------------------------------------------------------
+
+// The window as the program has it; the two overrides only note the time of each table copy's
+// header line and count the event rounds, then do exactly what the window does.
+class BenchWindow : public TfrmPrincipal {
+public:
+    using TfrmPrincipal::TfrmPrincipal;
+
+    struct Mark {
+        const CopyEntry* copy;
+        Clock::time_point at;
+    };
+    std::vector<Mark> marks;
+    long long eventRounds = 0;
+
+    void appendLog(std::string_view line) override {
+        // Header lines begin with five asterisks; per-row lines never do.
+        if (!line.empty() && line[0] == '*') {
+            for (size_t i = 0; i < headers().size(); ++i)
+                if (line == headers()[i])
+                    marks.push_back({&catalogue()[i], Clock::now()});
+        }
+        TfrmPrincipal::appendLog(line);
+    }
+    void processEvents() override {
+        ++eventRounds;
+        TfrmPrincipal::processEvents();
+    }
+
+private:
+    static const std::vector<std::string>& headers() {
+        static const std::vector<std::string> h = [] {
+            std::vector<std::string> out;
+            for (const CopyEntry& e : catalogue())
+                out.push_back(cp1252::fromUtf8(e.header));
+            return out;
+        }();
+        return h;
+    }
+};
+
+// Notes when the run log box and the gauge are painted.
+class PaintClock : public QObject {
+public:
+    std::vector<Clock::time_point> paints;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            paints.push_back(Clock::now());
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+int windowMain(const ChildOptions& o) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static char name[] = "atualizavela-movel";
+    static char* argv[] = {name, nullptr};
+    int argc = 1;
+    Report rep;
+    int code = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
+        AppSettings settings;
+        settings.mobileFolder = QString::fromStdString(o.folder + "/movel");
+        settings.sourceDatabase = QString::fromStdString(o.source);
+        settings.ftpHost = QStringLiteral("127.0.0.1");
+        settings.ftpPort = o.ftpPort ? o.ftpPort : 21;
+        copyTemplate(o.templ, settings.templatePath().toStdString());
+
+        BenchWindow w(settings);
+        auto dm = std::make_unique<TDMSistemaCadastro>(
+            TDMSistemaCadastro::Paths{o.source, settings.mobilePath().toStdString()});
+        w.setDataModule(dm.get());
+        w.show();
+        QCoreApplication::processEvents();
+        PaintClock paints;
+        w.Memo1->viewport()->installEventFilter(&paints);
+        w.Gauge1->installEventFilter(&paints);
+
+        auto t0 = Clock::now();
+        w.Button5Click();
+        auto t1 = Clock::now();
+        auto [hwm, rss] = memoryKiB();
+        rep.set("seconds", seconds(t0, t1));
+        rep.set("peak_rss_kib_after_run", static_cast<double>(hwm));
+        rep.set("rss_kib_after_run", static_cast<double>(rss));
+        rep.set("event_rounds", static_cast<double>(w.eventRounds));
+        rep.set("ended", w.ended() ? "1" : "0");
+        if (w.ended()) {
+            rep.set("error", w.lastError().isEmpty() ? w.runLog().lines().last().toStdString()
+                                                     : w.lastError().toStdString());
+            code = 1;
+        }
+        if (!w.marks.empty())
+            rep.set("setup_seconds", seconds(t0, w.marks.front().at));
+        for (size_t i = 0; i < w.marks.size(); ++i) {
+            auto end = i + 1 < w.marks.size() ? w.marks[i + 1].at : t1;
+            rep.table(std::string(w.marks[i].copy->name), seconds(w.marks[i].at, end));
+        }
+        // Longest stretch without a repaint of the log or the gauge during the run, and the table
+        // copy it fell in.
+        double worst = 0;
+        std::string where;
+        Clock::time_point prev = t0;
+        auto consider = [&](Clock::time_point at) {
+            double gap = seconds(prev, at);
+            if (gap > worst) {
+                worst = gap;
+                where = "setup";
+                for (const auto& m : w.marks)
+                    if (m.at <= prev)
+                        where = std::string(m.copy->name);
+            }
+            prev = at;
+        };
+        long long paintsDuring = 0;
+        for (auto p : paints.paints)
+            if (p >= t0 && p <= t1) {
+                consider(p);
+                ++paintsDuring;
+            }
+        consider(t1);
+        rep.set("paints", static_cast<double>(paintsDuring));
+        rep.set("max_paint_gap_ms", worst * 1000.0);
+        rep.set("max_paint_gap_in", where);
+
+        std::string content = w.runLog().fileContent();
+        size_t lines = 0;
+        for (size_t at = content.find("\r\n"); at != std::string::npos; at = content.find("\r\n", at + 2))
+            ++lines;
+        rep.set("log_bytes", static_cast<double>(content.size()));
+        rep.set("log_lines", static_cast<double>(lines));
+        content.clear();
+        content.shrink_to_fit();
+
+        if (o.ftpPort && !w.ended()) {
+            auto u0 = Clock::now();
+            w.Button3Click();
+            auto u1 = Clock::now();
+            rep.set("upload_seconds", seconds(u0, u1));
+            QStringList lines = w.runLog().lines();
+            rep.set("upload_last_line", lines.isEmpty() ? std::string() : lines.last().toStdString());
+        }
+        rep.set("mobile_path", settings.mobilePath().toStdString());
+        w.setDataModule(nullptr);
+        dm.reset();
+    }
+    rep.mobileRows = countRows(o.folder + "/movel/Banco/BANCODADOS.gdb", mobileTables());
+    rep.write(o.report);
+    shutdownEngine();
+    return code;
+}
+
+// ---- the copy engine with a host that does nothing ----------------------------------------
+
+namespace {
+
+class NullHost : public CopyHost {
+public:
+    void appendLog(std::string_view) override {}
+    void setGaugePosition(int) override {}
+    void setGaugeMaximum(int) override {}
+    void stepGauge() override {}
+    void processEvents() override {}
+};
+
+} // namespace
+
+int engineMain(const ChildOptions& o) {
+    Report rep;
+    std::string mobile = o.folder + "/BANCODADOS.gdb";
+    {
+        copyTemplate(o.templ, mobile);
+        TDMSistemaCadastro dm({o.source, mobile});
+        NullHost host;
+        auto t0 = Clock::now();
+        dm.FDConnectionBancoMovel.open();
+        dm.FDConnectionBancoVela.open();
+        dm.FDTransactionBancoMovel.start();
+        for (const CopyEntry& e : catalogue()) {
+            auto a = Clock::now();
+            e.copy(dm, host);
+            if (included(o, e.name))
+                rep.table(std::string(e.name), seconds(a, Clock::now()));
+        }
+        dm.FDConnectionBancoMovel.close();
+        auto t1 = Clock::now();
+        rep.set("seconds", seconds(t0, t1));
+        rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
+    }
+    rep.mobileRows = countRows(mobile, mobileTables());
+    rep.write(o.report);
+    shutdownEngine();
+    return 0;
+}
+
+// ---- the raw baseline ----------------------------------------------------------------------
+
+namespace {
+
+struct Released {
+    template <typename T> void operator()(T* p) const {
+        if (p)
+            p->release();
+    }
+};
+
+// The column names of a SELECT, prepared on the source.
+std::vector<std::string> selectColumns(Connection& source, std::string_view select) {
+    fb::Status st;
+    Firebird::IStatement* s = source.attachment()->prepare(&st, source.statementTransaction().handle(), 0,
+                                                           std::string(select).c_str(), SQL_DIALECT_V6,
+                                                           Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    std::unique_ptr<Firebird::IMessageMetadata, Released> meta(s->getOutputMetadata(&st));
+    std::vector<std::string> names;
+    for (unsigned i = 0, n = meta->getCount(&st); i < n; ++i)
+        names.emplace_back(meta->getAlias(&st, i));
+    s->free(&st);
+    return names;
+}
+
+std::string join(const std::vector<std::string>& items, const std::string& prefix = {}) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", " : "") + prefix + items[i];
+    return out;
+}
+
+struct Mobile {
+    explicit Mobile(const std::string& path)
+        : connection("raw mobile", {"Database=" + path, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"}),
+          transaction(connection, Transaction::Mode::ReadCommitted) {
+        connection.setDefaultTransaction(&transaction);
+        connection.open();
+        transaction.start();
+    }
+    Connection connection;
+    Transaction transaction;
+};
+
+} // namespace
+
+int rawMain(const ChildOptions& o) {
+    Report rep;
+    std::string mobilePath = o.folder + "/BANCODADOS.gdb";
+    copyTemplate(o.templ, mobilePath);
+    {
+        Connection source("raw source",
+                          {"Database=" + o.source, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
+        Mobile mobile(mobilePath);
+        source.open();
+        auto t0 = Clock::now();
+        for (const CopyEntry& e : catalogue()) {
+            if (!included(o, e.name))
+                continue;
+            auto a = Clock::now();
+            for (const RawPart& part : e.raw) {
+                // The minimal loop: each row fetched into one buffer and inserted from that same
+                // buffer, the SELECT's own layout serving as the INSERT's parameters.
+                fb::Status st;
+                Firebird::ITransaction* readTx = source.statementTransaction().handle();
+                Firebird::ITransaction* writeTx = mobile.transaction.handle();
+                Firebird::IStatement* select = source.attachment()->prepare(
+                    &st, readTx, 0, std::string(part.select).c_str(), SQL_DIALECT_V6,
+                    Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+                std::unique_ptr<Firebird::IMessageMetadata, Released> meta(select->getOutputMetadata(&st));
+                std::vector<std::string> names;
+                for (unsigned i = 0, n = meta->getCount(&st); i < n; ++i)
+                    names.emplace_back(meta->getAlias(&st, i));
+                std::string marks;
+                for (size_t i = 0; i < names.size(); ++i)
+                    marks += i ? ", ?" : "?";
+                std::string sql = "INSERT INTO " + std::string(part.mobileTable) + " (" + join(names) +
+                                  ") VALUES (" + marks + ")";
+                Firebird::IStatement* insert =
+                    mobile.connection.attachment()->prepare(&st, writeTx, 0, sql.c_str(), SQL_DIALECT_V6, 0);
+                std::vector<unsigned char> buffer(meta->getMessageLength(&st));
+                Firebird::IResultSet* rows = select->openCursor(&st, readTx, nullptr, nullptr, meta.get(), 0);
+                while (rows->fetchNext(&st, buffer.data()) == Firebird::IStatus::RESULT_OK)
+                    insert->execute(&st, writeTx, meta.get(), buffer.data(), nullptr, nullptr);
+                rows->close(&st);
+                insert->free(&st);
+                select->free(&st);
+            }
+            rep.table(std::string(e.name), seconds(a, Clock::now()));
+        }
+        mobile.transaction.commit();
+        auto t1 = Clock::now();
+        rep.set("seconds", seconds(t0, t1));
+        mobile.connection.close();
+        source.close();
+    }
+    rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
+    rep.mobileRows = countRows(mobilePath, mobileTables());
+    rep.write(o.report);
+    shutdownEngine();
+    return 0;
+}
+
+// ---- Firebird's own copy -------------------------------------------------------------------
+
+int serverCopyMain(const ChildOptions& o) {
+    Report rep;
+    std::string mobilePath = o.folder + "/BANCODADOS.gdb";
+    copyTemplate(o.templ, mobilePath);
+    {
+        Connection source("eds source",
+                          {"Database=" + o.source, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
+        Mobile mobile(mobilePath);
+        auto quote = [](std::string_view text) {
+            std::string out = "'";
+            for (char c : text) {
+                out += c;
+                if (c == '\'')
+                    out += '\'';
+            }
+            return out + "'";
+        };
+        // The blocks are written before the clock starts; only their execution is timed.
+        struct Block {
+            const CopyEntry* copy;
+            std::string sql;
+        };
+        std::vector<Block> blocks;
+        for (const CopyEntry& e : catalogue()) {
+            if (!included(o, e.name))
+                continue;
+            for (const RawPart& part : e.raw) {
+                std::vector<std::string> names = selectColumns(source, part.select);
+                std::string sql = "EXECUTE BLOCK AS\n";
+                for (size_t i = 0; i < names.size(); ++i)
+                    sql += "  DECLARE V" + std::to_string(i) + " TYPE OF COLUMN " + std::string(part.mobileTable) +
+                           "." + names[i] + ";\n";
+                std::vector<std::string> vars, into;
+                for (size_t i = 0; i < names.size(); ++i) {
+                    vars.push_back(":V" + std::to_string(i));
+                    into.push_back(":V" + std::to_string(i));
+                }
+                sql += "BEGIN\n  FOR EXECUTE STATEMENT " + quote(part.select) + "\n    ON EXTERNAL DATA SOURCE " +
+                       quote(o.source) + " AS USER 'SYSDBA' PASSWORD 'quillfern'\n    INTO " + join(into) +
+                       "\n  DO\n    INSERT INTO " + std::string(part.mobileTable) + " (" + join(names) +
+                       ") VALUES (" + join(vars) + ");\nEND";
+                blocks.push_back({&e, sql});
+            }
+        }
+        source.close();
+        auto t0 = Clock::now();
+        for (size_t i = 0; i < blocks.size();) {
+            const CopyEntry* copy = blocks[i].copy;
+            auto a = Clock::now();
+            for (; i < blocks.size() && blocks[i].copy == copy; ++i) {
+                fb::Status st;
+                mobile.connection.attachment()->execute(&st, mobile.transaction.handle(), 0, blocks[i].sql.c_str(),
+                                                        SQL_DIALECT_V6, nullptr, nullptr, nullptr, nullptr);
+            }
+            rep.table(std::string(copy->name), seconds(a, Clock::now()));
+        }
+        mobile.transaction.commit();
+        auto t1 = Clock::now();
+        rep.set("seconds", seconds(t0, t1));
+        mobile.connection.close();
+    }
+    rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
+    rep.mobileRows = countRows(mobilePath, mobileTables());
+    rep.write(o.report);
+    shutdownEngine();
+    return 0;
+}
+
+} // namespace vela::bench
