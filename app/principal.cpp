@@ -3,6 +3,11 @@
 #include "app/Gauge.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
+#include "publish/FileSize.h"
+#include "publish/FtpClient.h"
+#include "publish/GaugeScale.h"
+#include "publish/RemotePath.h"
+#include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
 #include <QApplication>

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 
 class QLabel;
@@ -15,7 +16,9 @@ class QPushButton;
 
 namespace vela {
 
+class FtpClient;
 class Gauge;
+class GaugeScale;
 class TDMSistemaCadastro;
 
 // The main window: the two steps as buttons, the gauge and the run log. The table copies are its
@@ -42,6 +45,8 @@ class TfrmPrincipal : public QWidget, public CopyHost {
     void Button5Click();
     void Button1Click();
     void Button3Click();
+    void IdFTP1WorkBegin();
+    void IdFTP1Work(std::int64_t bytesSoFar);
 
     void sincronizaEstados();
     void sincronizaUsuarios();
@@ -90,6 +95,7 @@ class TfrmPrincipal : public QWidget, public CopyHost {
     void failAndEnd(const QString &message);
     void endProgram(int code);
     void readMaquinas();
+    void stopSilently();
 
     AppSettings settings_;
     TDMSistemaCadastro *dm_ = nullptr;

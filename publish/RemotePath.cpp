@@ -1,7 +1,7 @@
 #include "publish/RemotePath.h"
 
 #include "db/Error.h"
-#include "publish/Windows1252.h"
+#include "db/Cp1252.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -37,7 +37,7 @@ std::string folderBytes(std::string_view tradeName) {
 } // namespace
 
 std::string remoteFolder(std::string_view tradeName) {
-    return windows1252ToUtf8(folderBytes(tradeName));
+    return cp1252::toUtf8(folderBytes(tradeName));
 }
 
 std::string remotePath(std::string_view tradeName) {
@@ -53,7 +53,7 @@ void checkRemoteFolder(std::string_view tradeName) {
                         std::any_of(folder.begin(), folder.end(),
                                     [](char c) { return c == '/' || c == '\\' || isControl(c); });
     if (unsafe)
-        throw Error("Pasta remota inválida: " + windows1252ToUtf8(folder));
+        throw Error("Pasta remota inválida: " + cp1252::toUtf8(folder));
 }
 
 } // namespace vela

@@ -1,6 +1,6 @@
 #include "publish/RemotePath.h"
 #include "db/Error.h"
-#include "publish/Windows1252.h"
+#include "db/Cp1252.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -47,11 +47,11 @@ TEST(RemotePath, CountsWindows1252CharactersAndConvertsThemToUtf8) {
 }
 
 TEST(Windows1252, ConvertsEveryByte) {
-    EXPECT_EQ(windows1252ToUtf8("abc"), "abc");
-    EXPECT_EQ(windows1252ToUtf8("\xA0\xFF\xE9"), "\u00A0ÿé");
-    EXPECT_EQ(windows1252ToUtf8("\x80\x8A\x9F"), "€ŠŸ");
-    EXPECT_EQ(windows1252ToUtf8("\x81\x9D"), "\u0081\u009D");
-    EXPECT_EQ(windows1252ToUtf8(std::string("\0", 1)), std::string("\0", 1));
+    EXPECT_EQ(cp1252::toUtf8("abc"), "abc");
+    EXPECT_EQ(cp1252::toUtf8("\xA0\xFF\xE9"), "\u00A0ÿé");
+    EXPECT_EQ(cp1252::toUtf8("\x80\x8A\x9F"), "€ŠŸ");
+    EXPECT_EQ(cp1252::toUtf8("\x81\x9D"), "\u0081\u009D");
+    EXPECT_EQ(cp1252::toUtf8(std::string("\0", 1)), std::string("\0", 1));
 }
 
 void expectRefused(const std::string &tradeName, const std::string &folder) {
