@@ -4,17 +4,32 @@
 #include "db/Error.h"
 #include "sync/CopyRules.h"
 
+#include <cctype>
 #include <charconv>
 #include <limits>
 
 namespace vela {
 
+namespace {
+
+bool isNewParam(const std::string& param, std::string_view column) {
+    constexpr std::string_view prefix = "NEW_";
+    if (param.size() != prefix.size() + column.size() || param.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (size_t i = 0; i < column.size(); ++i)
+        if (param[prefix.size() + i] != std::toupper(static_cast<unsigned char>(column[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+// Hooks run for every row: the lookup compares in place rather than building "NEW_<column>".
 size_t CopyRow::targetIndex(std::string_view column) const {
-    std::string name = "NEW_" + std::string(column);
-    int i = target_.find(name);
-    if (i < 0)
-        throw Error("Field '" + std::string(column) + "' not found");
-    return static_cast<size_t>(i);
+    for (size_t i = 0; i < target_.size(); ++i)
+        if (isNewParam(target_.column(i).name, column))
+            return i;
+    throw Error("Field '" + std::string(column) + "' not found");
 }
 
 std::string_view CopyRow::sourceString(std::string_view column) const {
@@ -52,6 +67,8 @@ void TableCopier::begin() {
     log(copy_.header);
     if (!copy_.deleteSql.empty()) {
         dm_.FDQueryDeletar.execute(copy_.deleteSql);
+        if (!copy_.alsoDeleteSql.empty())
+            dm_.FDQueryDeletar.execute(copy_.alsoDeleteSql);
         dm_.FDTransactionBancoMovel.commitRetaining();
     }
 }
@@ -116,7 +133,7 @@ void TableCopier::copyRow() {
     for (const Binding& b : bindings_)
         copyField(src, b.from, dst, b.to, b.rule, b.size);
     if (copy_.beforePost) {
-        CopyRow row(src, dst);
+        CopyRow row(src, dst, extra);
         copy_.beforePost(row);
     }
     objects_.movel.post();
