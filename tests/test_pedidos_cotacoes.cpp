@@ -1,7 +1,11 @@
 // Open orders, order items and negotiation quotas: one back office holding every case, copied by
-// the real program end to end, and the same copies run twice in one process.
+// the real program end to end; then, in one process, the same copies run twice and once more on
+// an emptied back office.
 
+#include "db/Connection.h"
 #include "db/ModuloDadosCadastro.h"
+#include "db/Statement.h"
+#include "db/Transaction.h"
 #include "sync/CopyHost.h"
 #include "sync/Tables.h"
 #include "tests/support/TestEnv.h"
@@ -10,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -206,8 +211,6 @@ QuotaTables mobileTables(const std::string& mobile) {
 TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
     Installation inst;
     inst.createSource(orderRows() + quotaRows());
-    // A template whose generator does not start at 0: the keys must come from it.
-    runSql(inst.templatePath, "SET GENERATOR gen_tid_cotacao TO 40;");
     RunResult r = inst.run();
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto lines = logLines(inst.log());
@@ -239,22 +242,23 @@ TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
                                  "2024-03-02 09:00:00.0000", "2024-03-03 10:00:00.0000", "NPC-12", "12"}));
     }
     {
-        SCOPED_TRACE("quotas: keys G+1.. in copy order, phase markers, cancellation reasons");
+        SCOPED_TRACE("quotas: keys 1.. (the template's generator is at 0) in copy order, phase markers, "
+                     "cancellation reasons");
         EXPECT_EQ(query(m, "select TID, NCOTDIST, ATIVO, ENVIADA, RESPCANCEL, MOTIVOCANCELAMENTO from "
                            "COTANEGOCIACAO order by TID"),
                   (std::vector<Row>{
-                      {"41", "Q-A1", "100", "NULL", "0", "Normal"},
-                      {"42", "Q-A2", "100", "NULL", "1", "Cancelada"},
-                      {"43", "Q-C", "100", "NULL", "2", "Estudo"},
-                      {"44", "Q-D", "100", "NULL", "X", "NULL"},
-                      {"45", "Q-E", "100", "NULL", " ", "NULL"},
-                      {"46", "CM-002", "1", "EA", "2", "Estudo"},
-                      {"47", "CM-003", "1", "EA", " ", "NULL"},
-                      {"48", "cm-low", "1", "EA", "0", "Normal"},
+                      {"1", "Q-A1", "100", "NULL", "0", "Normal"},
+                      {"2", "Q-A2", "100", "NULL", "1", "Cancelada"},
+                      {"3", "Q-C", "100", "NULL", "2", "Estudo"},
+                      {"4", "Q-D", "100", "NULL", "X", "NULL"},
+                      {"5", "Q-E", "100", "NULL", " ", "NULL"},
+                      {"6", "CM-002", "1", "EA", "2", "Estudo"},
+                      {"7", "CM-003", "1", "EA", " ", "NULL"},
+                      {"8", "cm-low", "1", "EA", "0", "Normal"},
                   }));
         auto source = query(inst.sourcePath, "select datareferencia from cotanegociacao where tid = 105");
         EXPECT_EQ(query(m, "select TIDCONDPAGAMENTO, TIDCLIENTE, DATAREFERENCIA, OBSERVACAO, DATAATUALIZACAO, DATA, "
-                           "PPPACOTE from COTANEGOCIACAO where TID = 41"),
+                           "PPPACOTE from COTANEGOCIACAO where TID = 1"),
                   (std::vector<Row>{{"7", "905", source.at(0).at(0), "obs 105", "0001-01-01 00:00:00.0000",
                                      "2024-05-06 07:08:09.0000", "1234.56"}}));
     }
@@ -265,19 +269,19 @@ TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
                            "FEEDCONCO, FEEDPRAZO, FEEDPRECO, FEEDRITMO, FEEDPRECOVALOR, FEEDPERFO from "
                            "PRODUTOCOTANEGOCIACAO order by TID"),
                   (std::vector<Row>{
-                      {"41", "8001", "A1-1", "CP-A1-1", "2.5", "7.50", "7.50", "10.25", "10 dias",
+                      {"1", "8001", "A1-1", "CP-A1-1", "2.5", "7.50", "7.50", "10.25", "10 dias",
                        "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
                        "fpr", "fr", "3.33", "fpe"},
-                      {"41", "8002", "A1-2", "CP-A1-2", "0", "1.00", "1.00", "10.25", "10 dias",
+                      {"1", "8002", "A1-2", "CP-A1-2", "0", "1.00", "1.00", "10.25", "10 dias",
                        "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
                        "fpr", "fr", "3.33", "fpe"},
-                      {"43", "8004", "C-1", "CP-C-1", "2.5", "2.00", "2.00", "10.25", "10 dias",
+                      {"3", "8004", "C-1", "CP-C-1", "2.5", "2.00", "2.00", "10.25", "10 dias",
                        "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
                        "fpr", "fr", "3.33", "fpe"},
-                      {"46", "8006", "CM2-1", "CP-CM2-1", "2.5", "3.00", "3.00", "10.25", "10 dias",
+                      {"6", "8006", "CM2-1", "CP-CM2-1", "2.5", "3.00", "3.00", "10.25", "10 dias",
                        "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
                        "fpr", "fr", "3.33", "fpe"},
-                      {"48", "8007", "low-1", "CP-low-1", "2.5", "4.00", "4.00", "10.25", "10 dias",
+                      {"8", "8007", "low-1", "CP-low-1", "2.5", "4.00", "4.00", "10.25", "10 dias",
                        "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
                        "fpr", "fr", "3.33", "fpe"},
                   }));
@@ -307,6 +311,18 @@ struct RecordingHost : CopyHost {
     void processEvents() override {}
 };
 
+// Deletes the rows of the four source tables, as a back office without open orders or quotas.
+void emptyBackOffice(const std::string& database) {
+    Connection c("fixture", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
+    Transaction t(c, Transaction::Mode::ReadCommitted);
+    c.setDefaultTransaction(&t);
+    Command command(c, "fixture");
+    for (const char* table : {"produtopedido", "pedido", "produtocotanegociacao", "cotanegociacao"})
+        command.execute(std::string("delete from ") + table);
+    t.commit();
+    c.close();
+}
+
 // The data module on a source and a fresh copy of the template, with the mobile transaction
 // started as the synchronization run does.
 struct InProcess {
@@ -334,7 +350,7 @@ struct InProcess {
     }
 };
 
-TEST(PedidosCotacoes, TwoRunsInOneProcessGiveTheSameResult) {
+TEST(PedidosCotacoes, RunsInOneProcess) {
     InProcess p(orderRows() + quotaRows());
     // A product line left from an earlier run, of a quota that does not exist: the quota copy
     // must not keep it.
@@ -348,7 +364,7 @@ TEST(PedidosCotacoes, TwoRunsInOneProcessGiveTheSameResult) {
 
     RecordingHost second = p.copy();
     QuotaTables afterSecond = mobileTables(p.mobile);
-    // The generator goes on; nothing else differs.
+    // The generator goes on (G = 8: keys G + 1, G + 2, ...); nothing else differs.
     EXPECT_EQ(query(p.mobile, "select min(TID), max(TID) from COTANEGOCIACAO"), (std::vector<Row>{{"9", "16"}}));
 
     EXPECT_EQ(first.lines, expectedLog());
@@ -375,19 +391,22 @@ TEST(PedidosCotacoes, TwoRunsInOneProcessGiveTheSameResult) {
     phase(4, {2, 0, 1, 0, 0});
     phase(3, {1, 0, 1});
     EXPECT_EQ(first.gauge, gauge);
-}
 
-TEST(PedidosCotacoes, NothingToCopy) {
-    InProcess p("");
-    RecordingHost host = p.copy();
-    EXPECT_EQ(host.lines, (std::vector<std::string>{
-                              "***** Tabela Pedido *****", "", "Finalizando Tabela Pedido", "",
-                              "***** Tabela Produto Pedido *****", "", "Finalizando Tabela Produto Pedido", "",
-                              cotaNegociacao, "", "Finalizando Tabela Cota\xe7\xe3o", ""}));
-    EXPECT_EQ(host.gauge, (std::vector<std::string>{"pos 0", "max 0", "pos 0", "max 0", "pos 0", "max 0", "pos 0",
-                                                    "max 0"}));
-    EXPECT_EQ(host.maximum, 0);
-    EXPECT_EQ(host.position, 0);
+    // With nothing left to copy, each copy still writes its header and closing lines, its gauge
+    // stays at 0 of 0, and all four tables end up empty.
+    emptyBackOffice(p.source);
+    RecordingHost empty = p.copy();
+    EXPECT_EQ(empty.lines, (std::vector<std::string>{
+                               "***** Tabela Pedido *****", "", "Finalizando Tabela Pedido", "",
+                               "***** Tabela Produto Pedido *****", "", "Finalizando Tabela Produto Pedido", "",
+                               cotaNegociacao, "", "Finalizando Tabela Cota\xe7\xe3o", ""}));
+    EXPECT_EQ(empty.gauge, (std::vector<std::string>{"pos 0", "max 0", "pos 0", "max 0", "pos 0", "max 0", "pos 0",
+                                                     "max 0"}));
+    EXPECT_EQ(empty.position, 0);
+    EXPECT_EQ(query(p.mobile, "select (select count(*) from PEDIDO), (select count(*) from PRODUTOPEDIDO), "
+                              "(select count(*) from COTANEGOCIACAO), (select count(*) from PRODUTOCOTANEGOCIACAO) "
+                              "from RDB$DATABASE"),
+              (std::vector<Row>{{"0", "0", "0", "0"}}));
 }
 
 } // namespace
