@@ -71,6 +71,8 @@ void TableCopier::begin() {
     log(copy_.header);
     if (!copy_.deleteSql.empty()) {
         dm_.FDQueryDeletar.execute(copy_.deleteSql);
+        if (!copy_.alsoDeleteSql.empty())
+            dm_.FDQueryDeletar.execute(copy_.alsoDeleteSql);
         dm_.FDTransactionBancoMovel.commitRetaining();
     }
 }
@@ -135,7 +137,7 @@ void TableCopier::copyRow() {
     for (const Binding& b : bindings_)
         copyField(src, b.from, dst, b.to, b.rule, b.size);
     if (copy_.beforePost) {
-        CopyRow row(src, dst);
+        CopyRow row(src, dst, extra);
         copy_.beforePost(row);
     }
     objects_.movel.post();
