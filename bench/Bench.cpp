@@ -47,7 +47,7 @@ struct Exit {
     double cpuSeconds = 0;
 };
 
-Exit spawn(const std::vector<std::string>& args, const std::string& cwd, const std::string& outPath,
+Exit spawn(const std::vector<std::string> &args, const std::string &cwd, const std::string &outPath,
            std::chrono::seconds timeout = std::chrono::hours(3)) {
     auto t0 = Clock::now();
     pid_t pid = fork();
@@ -60,9 +60,9 @@ Exit spawn(const std::vector<std::string>& args, const std::string& cwd, const s
         }
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         unsetenv("ATUALIZAVELA_CONFIG");
-        std::vector<char*> argv;
+        std::vector<char *> argv;
         std::vector<std::string> copy(args);
-        for (auto& a : copy)
+        for (auto &a : copy)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
@@ -92,16 +92,18 @@ Exit spawn(const std::vector<std::string>& args, const std::string& cwd, const s
     return r;
 }
 
-std::string readAll(const std::string& path) {
+std::string readAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::string tail(const std::string& text, size_t n = 1500) { return text.size() > n ? text.substr(text.size() - n) : text; }
+std::string tail(const std::string &text, size_t n = 1500) {
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
 
-void warmUp(const std::string& file) {
+void warmUp(const std::string &file) {
     // The first measured run should not be the one that reads the back office from disk.
     std::ifstream in(file, std::ios::binary);
     std::vector<char> buf(1 << 20);
@@ -112,18 +114,20 @@ void warmUp(const std::string& file) {
 // ---- the FTP server ------------------------------------------------------------------------
 
 class FtpServer {
-public:
-    FtpServer(const std::string& script, const std::string& root) : root_(root) {
+  public:
+    FtpServer(const std::string &script, const std::string &root) : root_(root) {
         fs::create_directories(root + "/www/downloads/CasadoNo");
         std::string portFile = root + ".port";
         fs::remove(portFile);
         pid_ = fork();
         if (pid_ == 0) {
+            // The tests' server: it prints the port it bound as its first line.
             std::string log = root + ".log";
-            if (!std::freopen(log.c_str(), "w", stdout) || !std::freopen(log.c_str(), "a", stderr))
+            if (!std::freopen(portFile.c_str(), "w", stdout) || !std::freopen(log.c_str(), "a", stderr))
                 _exit(126);
-            execl("/usr/bin/python3", "python3", script.c_str(), "--root", root.c_str(), "--port-file",
-                  portFile.c_str(), "--user", "tarquimsistemas", "--password", "582716", static_cast<char*>(nullptr));
+            execl("/usr/bin/python3", "python3", script.c_str(), "--port", "0", "--home", root.c_str(),
+                  "--user", "tarquimsistemas", "--password", "582716", "--log", log.c_str(),
+                  static_cast<char *>(nullptr));
             _exit(127);
         }
         for (int i = 0; i < 500 && port_ == 0; ++i) {
@@ -142,9 +146,9 @@ public:
         }
     }
     int port() const { return port_; }
-    std::string path(const std::string& remote) const { return root_ + remote; }
+    std::string path(const std::string &remote) const { return root_ + remote; }
 
-private:
+  private:
     std::string root_;
     pid_t pid_ = -1;
     int port_ = 0;
@@ -173,9 +177,9 @@ struct Scale {
     long long uploadBytes = 0;
 };
 
-double best(const std::vector<Measured>& runs, Measured& out) {
+double best(const std::vector<Measured> &runs, Measured &out) {
     double b = -1;
-    for (const Measured& m : runs) {
+    for (const Measured &m : runs) {
         double s = m.report.number("seconds", m.exit.seconds);
         if (m.ok() && (b < 0 || s < b)) {
             b = s;
@@ -189,8 +193,8 @@ double best(const std::vector<Measured>& runs, Measured& out) {
 
 // A small JSON writer, enough for figures, texts and nesting.
 class Json {
-public:
-    void open(const char* key = nullptr, char bracket = '{') {
+  public:
+    void open(const char *key = nullptr, char bracket = '{') {
         item(key);
         out_ += bracket;
         first_.push_back(true);
@@ -200,7 +204,7 @@ public:
         newline();
         out_ += bracket;
     }
-    void num(const char* key, double v, int decimals = 3) {
+    void num(const char *key, double v, int decimals = 3) {
         item(key);
         if (!std::isfinite(v)) {
             out_ += "null";
@@ -210,19 +214,19 @@ public:
         std::snprintf(t, sizeof t, "%.*f", decimals, v);
         out_ += t;
     }
-    void integer(const char* key, long long v) {
+    void integer(const char *key, long long v) {
         item(key);
         out_ += std::to_string(v);
     }
-    void null(const char* key) {
+    void null(const char *key) {
         item(key);
         out_ += "null";
     }
-    void boolean(const char* key, bool v) {
+    void boolean(const char *key, bool v) {
         item(key);
         out_ += v ? "true" : "false";
     }
-    void str(const char* key, const std::string& v) {
+    void str(const char *key, const std::string &v) {
         item(key);
         out_ += '"';
         for (unsigned char c : v) {
@@ -239,14 +243,14 @@ public:
         }
         out_ += '"';
     }
-    const std::string& text() const { return out_; }
+    const std::string &text() const { return out_; }
 
-private:
+  private:
     void newline() {
         out_ += '\n';
         out_.append(first_.size() * 2, ' ');
     }
-    void item(const char* key) {
+    void item(const char *key) {
         if (!first_.empty()) {
             if (!first_.back())
                 out_ += ',';
@@ -262,18 +266,22 @@ private:
     std::vector<bool> first_;
 };
 
-double perRowUs(double secs, long long rows) { return rows > 0 ? secs * 1e6 / static_cast<double>(rows) : NAN; }
-double rowsPerSecond(double secs, long long rows) { return secs > 0 ? static_cast<double>(rows) / secs : NAN; }
+double perRowUs(double secs, long long rows) {
+    return rows > 0 ? secs * 1e6 / static_cast<double>(rows) : NAN;
+}
+double rowsPerSecond(double secs, long long rows) {
+    return secs > 0 ? static_cast<double>(rows) / secs : NAN;
+}
 
-double tableSeconds(const Report& r, const std::string& copy) {
-    for (const auto& [name, s] : r.tables)
+double tableSeconds(const Report &r, const std::string &copy) {
+    for (const auto &[name, s] : r.tables)
         if (name == copy)
             return s;
     return NAN;
 }
 
-long long copyRows(const Report& r, const std::string& copy) {
-    const CopyEntry* e = findCopy(copy);
+long long copyRows(const Report &r, const std::string &copy) {
+    const CopyEntry *e = findCopy(copy);
     long long n = 0;
     if (e)
         for (std::string_view t : e->mobileTables) {
@@ -293,18 +301,20 @@ struct Options {
     bool keep = false;
 };
 
-std::string self() { return fs::read_symlink("/proc/self/exe").string(); }
+std::string self() {
+    return fs::read_symlink("/proc/self/exe").string();
+}
 
-Measured child(const std::string& mode, const std::string& source, const Options& o, const std::string& folder,
-               const std::vector<std::string>& copies, int ftpPort = 0) {
+Measured child(const std::string &mode, const std::string &source, const Options &o,
+               const std::string &folder, const std::vector<std::string> &copies, int ftpPort = 0) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::string report = folder + "/report.txt";
-    std::vector<std::string> args{self(), mode, "--source", source, "--template", o.templ, "--folder", folder,
-                                  "--report", report};
+    std::vector<std::string> args{self(),  mode,       "--source", source,     "--template",
+                                  o.templ, "--folder", folder,     "--report", report};
     if (!copies.empty()) {
         std::string list;
-        for (const auto& c : copies)
+        for (const auto &c : copies)
             list += (list.empty() ? "" : ",") + c;
         args.insert(args.end(), {"--copies", list});
     }
@@ -319,14 +329,14 @@ Measured child(const std::string& mode, const std::string& source, const Options
     return m;
 }
 
-void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
+void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
     std::string base = o.work + "/" + std::to_string(sc.generated);
     fs::create_directories(base);
     warmUp(sc.source);
     std::printf("\n== %lld generated rows: %s\n", sc.generated, sc.source.c_str());
     std::fflush(stdout);
 
-    auto repeat = [&](const char* what, auto&& once) {
+    auto repeat = [&](const char *what, auto &&once) {
         std::vector<Measured> runs;
         for (int i = 0; i < o.repeat; ++i) {
             std::printf("  %s (%d/%d)...", what, i + 1, o.repeat);
@@ -354,13 +364,15 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
         }
         return m;
     });
-    for (const auto& [name, secs] : sc.window->report.tables)
+    for (const auto &[name, secs] : sc.window->report.tables)
         sc.copies.push_back(name);
-    for (const auto& c : sc.copies)
+    for (const auto &c : sc.copies)
         sc.rowsCopied += copyRows(sc.window->report, c);
 
-    sc.engine = repeat("copy engine, host doing nothing", [&](int) { return child("engine", sc.source, o, base + "/engine", sc.copies); });
-    sc.raw = repeat("raw prepared-INSERT loop", [&](int) { return child("raw", sc.source, o, base + "/raw", sc.copies); });
+    sc.engine = repeat("copy engine, host doing nothing",
+                       [&](int) { return child("engine", sc.source, o, base + "/engine", sc.copies); });
+    sc.raw = repeat("raw prepared-INSERT loop",
+                    [&](int) { return child("raw", sc.source, o, base + "/raw", sc.copies); });
     sc.server = repeat("server-side copy (EXECUTE STATEMENT ON EXTERNAL DATA SOURCE)",
                        [&](int) { return child("server-copy", sc.source, o, base + "/server", sc.copies); });
 
@@ -387,15 +399,15 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
         if (m.ok())
             m.report.mobileRows = countRows(dir + "/movel/Banco/BANCODADOS.gdb", mobileTables());
         else
-            std::fprintf(stderr, "  binary failed (exit %d%s): %s\n", m.exit.code, m.exit.timedOut ? ", timed out" : "",
-                         tail(readAll(dir + "/output.txt")).c_str());
+            std::fprintf(stderr, "  binary failed (exit %d%s): %s\n", m.exit.code,
+                         m.exit.timedOut ? ", timed out" : "", tail(readAll(dir + "/output.txt")).c_str());
         return m;
     });
 
     // Every way of copying must have written the same rows.
-    for (const auto& c : sc.copies) {
+    for (const auto &c : sc.copies) {
         long long w = copyRows(sc.window->report, c);
-        for (auto* m : {&*sc.binary, &*sc.engine, &*sc.raw, &*sc.server}) {
+        for (auto *m : {&*sc.binary, &*sc.engine, &*sc.raw, &*sc.server}) {
             if (m->report.mobileRows.empty())
                 continue;
             long long n = copyRows(m->report, c);
@@ -409,7 +421,8 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
     // The upload: the program's (timed inside the window child) and curl's, of the same file.
     if (uploads.empty()) {
         sc.uploadStatus = "skipped: upload not built yet";
-        if (sc.window->report.has("upload_last_line") && !sc.window->report.text("upload_last_line").empty() &&
+        if (sc.window->report.has("upload_last_line") &&
+            !sc.window->report.text("upload_last_line").empty() &&
             sc.window->report.text("upload_last_line").find("Finalizando") == std::string::npos)
             sc.uploadStatus += " (last log line: " + sc.window->report.text("upload_last_line") + ")";
     } else {
@@ -438,15 +451,17 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
     }
     fs::remove(ftp.path(remote));
     if (!o.keep)
-        for (const char* d : {"/window", "/engine", "/raw", "/server", "/binary"})
+        for (const char *d : {"/window", "/engine", "/raw", "/server", "/binary"})
             fs::remove_all(base + d);
 }
 
 // ---- printing ------------------------------------------------------------------------------
 
-double ratio(double a, double b) { return (a > 0 && b > 0) ? a / b : NAN; }
+double ratio(double a, double b) {
+    return (a > 0 && b > 0) ? a / b : NAN;
+}
 
-void print(const Scale& sc) {
+void print(const Scale &sc) {
     const long long n = sc.rowsCopied;
     double win = sc.window->report.number("seconds"), eng = sc.engine->report.number("seconds"),
            raw = sc.raw->report.number("seconds"), srv = sc.server->report.number("seconds"),
@@ -454,42 +469,48 @@ void print(const Scale& sc) {
     std::printf("\n%lld rows generated, %lld copied by the %zu table copies the run has\n", sc.generated, n,
                 sc.copies.size());
     std::printf("  %-44s %9s %10s %9s %8s %10s\n", "", "seconds", "rows/s", "us/row", "x raw", "peak RSS");
-    auto line = [&](const char* what, double s, long rss) {
-        std::printf("  %-44s %9.2f %10.0f %9.2f %8.2f %8.1f MB\n", what, s, rowsPerSecond(s, n), perRowUs(s, n),
-                    ratio(s, raw), rss / 1024.0);
+    auto line = [&](const char *what, double s, long rss) {
+        std::printf("  %-44s %9.2f %10.0f %9.2f %8.2f %8.1f MB\n", what, s, rowsPerSecond(s, n),
+                    perRowUs(s, n), ratio(s, raw), rss / 1024.0);
     };
     line("unattended binary, end to end", bin, sc.binary->exit.peakRssKiB);
     line("window step 1 (log, gauge, events), in process", win, sc.window->exit.peakRssKiB);
     line("copy engine, host doing nothing", eng, sc.engine->exit.peakRssKiB);
     line("raw prepared-INSERT loop (OO API)", raw, sc.raw->exit.peakRssKiB);
     line("server-side copy (EXECUTE STATEMENT ... EDS)", srv, sc.server->exit.peakRssKiB);
-    std::printf("  window overhead (window - engine): %.2f us/row; engine overhead (engine - raw): %.2f us/row\n",
-                perRowUs(win - eng, n), perRowUs(eng - raw, n));
-    std::printf("  run log: %lld bytes, %.0f lines; %.0f event rounds; %.0f repaints, longest without one %.0f ms (in %s)\n",
-                sc.binaryLogBytes, sc.window->report.number("log_lines"), sc.window->report.number("event_rounds"),
-                sc.window->report.number("paints"), sc.window->report.number("max_paint_gap_ms"),
+    std::printf(
+        "  window overhead (window - engine): %.2f us/row; engine overhead (engine - raw): %.2f us/row\n",
+        perRowUs(win - eng, n), perRowUs(eng - raw, n));
+    std::printf("  run log: %lld bytes, %.0f lines; %.0f event rounds; %.0f repaints, longest without one "
+                "%.0f ms (in %s)\n",
+                sc.binaryLogBytes, sc.window->report.number("log_lines"),
+                sc.window->report.number("event_rounds"), sc.window->report.number("paints"),
+                sc.window->report.number("max_paint_gap_ms"),
                 sc.window->report.text("max_paint_gap_in").c_str());
     std::printf("  setup before the first table: %.2f s\n", sc.window->report.number("setup_seconds"));
-    std::printf("  %-26s %9s %9s %9s %9s %9s %7s\n", "table copy", "rows", "window s", "engine s", "raw s", "server s",
-                "win/raw");
-    for (const auto& c : sc.copies) {
+    std::printf("  %-26s %9s %9s %9s %9s %9s %7s\n", "table copy", "rows", "window s", "engine s", "raw s",
+                "server s", "win/raw");
+    for (const auto &c : sc.copies) {
         double w = tableSeconds(sc.window->report, c), r = tableSeconds(sc.raw->report, c);
-        std::printf("  %-26s %9lld %9.2f %9.2f %9.2f %9.2f %7.2f\n", c.c_str(), copyRows(sc.window->report, c), w,
-                    tableSeconds(sc.engine->report, c), r, tableSeconds(sc.server->report, c), ratio(w, r));
+        std::printf("  %-26s %9lld %9.2f %9.2f %9.2f %9.2f %7.2f\n", c.c_str(),
+                    copyRows(sc.window->report, c), w, tableSeconds(sc.engine->report, c), r,
+                    tableSeconds(sc.server->report, c), ratio(w, r));
     }
     if (!sc.countsMatch)
         std::printf("  ROW COUNTS DIFFER: %s\n", sc.countsNote.c_str());
     if (sc.uploadStatus == "measured")
         std::printf("  upload of %.1f MB: program %.2f s, curl -T %.2f s, program/curl throughput %.2f\n",
-                    sc.uploadBytes / 1048576.0, sc.uploadSeconds, sc.curlSeconds, ratio(sc.curlSeconds, sc.uploadSeconds));
+                    sc.uploadBytes / 1048576.0, sc.uploadSeconds, sc.curlSeconds,
+                    ratio(sc.curlSeconds, sc.uploadSeconds));
     else
-        std::printf("  upload: %s; curl -T of the %.1f MB file: %.2f s (%.0f MB/s)\n", sc.uploadStatus.c_str(),
-                    sc.uploadBytes / 1048576.0, sc.curlSeconds, sc.uploadBytes / 1048576.0 / sc.curlSeconds);
+        std::printf("  upload: %s; curl -T of the %.1f MB file: %.2f s (%.0f MB/s)\n",
+                    sc.uploadStatus.c_str(), sc.uploadBytes / 1048576.0, sc.curlSeconds,
+                    sc.uploadBytes / 1048576.0 / sc.curlSeconds);
     if (sc.binary->exit.code != 0)
         std::printf("  binary exit %d; log ends: %s\n", sc.binary->exit.code, sc.binaryLog.c_str());
 }
 
-void writeJson(const std::vector<Scale>& scales, const Options& o) {
+void writeJson(const std::vector<Scale> &scales, const Options &o) {
     Json j;
     j.open();
     j.str("command", o.command);
@@ -502,11 +523,12 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
     getloadavg(load, 3);
     j.num("load_average_at_end", load[0], 2);
     j.integer("repeat", o.repeat);
-    const Scale& top = scales.back();
+    const Scale &top = scales.back();
     const long long n = top.rowsCopied;
     j.num("run_to_raw_ratio", ratio(top.window->report.number("seconds"), top.raw->report.number("seconds")));
     j.num("binary_to_raw_ratio", ratio(top.binary->exit.seconds, top.raw->report.number("seconds")));
-    j.num("run_to_server_copy_ratio", ratio(top.window->report.number("seconds"), top.server->report.number("seconds")));
+    j.num("run_to_server_copy_ratio",
+          ratio(top.window->report.number("seconds"), top.server->report.number("seconds")));
     j.num("window_overhead_us_per_row",
           perRowUs(top.window->report.number("seconds") - top.engine->report.number("seconds"), n), 2);
     if (top.uploadStatus == "measured")
@@ -515,7 +537,7 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.null("upload_to_curl_ratio");
     j.str("upload_status", top.uploadStatus);
     if (scales.size() > 1) {
-        const Scale& low = scales.front();
+        const Scale &low = scales.front();
         j.num("run_us_per_row_growth", ratio(perRowUs(top.window->report.number("seconds"), top.rowsCopied),
                                              perRowUs(low.window->report.number("seconds"), low.rowsCopied)));
         j.num("raw_us_per_row_growth", ratio(perRowUs(top.raw->report.number("seconds"), top.rowsCopied),
@@ -526,14 +548,14 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.num("log_mb_per_million_rows", (top.binaryLogBytes - low.binaryLogBytes) / 1048576.0 / rows, 1);
     }
     j.open("scales", '[');
-    for (const Scale& sc : scales) {
+    for (const Scale &sc : scales) {
         const long long rows = sc.rowsCopied;
         j.open();
         j.integer("rows_generated", sc.generated);
         j.integer("rows_copied", rows);
         j.integer("table_copies", static_cast<long long>(sc.copies.size()));
         j.boolean("row_counts_match", sc.countsMatch);
-        auto figure = [&](const char* key, const Measured& m, double secs) {
+        auto figure = [&](const char *key, const Measured &m, double secs) {
             j.open(key);
             j.num("seconds", secs);
             j.num("rows_per_second", rowsPerSecond(secs, rows), 0);
@@ -549,7 +571,8 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         figure("engine", *sc.engine, sc.engine->report.number("seconds"));
         figure("raw", *sc.raw, sc.raw->report.number("seconds"));
         figure("server_copy", *sc.server, sc.server->report.number("seconds"));
-        j.num("run_to_raw_ratio", ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
+        j.num("run_to_raw_ratio",
+              ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
         j.num("window_overhead_us_per_row",
               perRowUs(sc.window->report.number("seconds") - sc.engine->report.number("seconds"), rows), 2);
         j.num("engine_overhead_us_per_row",
@@ -562,7 +585,7 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.num("max_repaint_gap_ms", sc.window->report.number("max_paint_gap_ms"), 0);
         j.str("max_repaint_gap_in", sc.window->report.text("max_paint_gap_in"));
         j.open("tables", '[');
-        for (const auto& c : sc.copies) {
+        for (const auto &c : sc.copies) {
             j.open();
             j.str("copy", c);
             j.integer("rows", copyRows(sc.window->report, c));
@@ -594,11 +617,11 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
     std::ofstream(o.json, std::ios::binary | std::ios::trunc) << j.text() << '\n';
 }
 
-int allMain(const Options& o) {
+int allMain(const Options &o) {
     fs::create_directories(o.work);
     FtpServer ftp(o.ftpScript, o.work + "/ftp");
     std::vector<Scale> scales;
-    for (const auto& [rows, path] : o.scales) {
+    for (const auto &[rows, path] : o.scales) {
         Scale sc;
         sc.generated = rows;
         sc.source = path;
@@ -610,14 +633,14 @@ int allMain(const Options& o) {
         writeJson(scales, o);
         std::printf("\nwritten: %s\n", o.json.c_str());
     }
-    for (const Scale& sc : scales)
+    for (const Scale &sc : scales)
         if (!sc.window->ok() || !sc.raw->ok() || !sc.engine->ok() || !sc.server->ok() || !sc.binary->ok() ||
             !sc.countsMatch)
             return 1;
     return 0;
 }
 
-std::vector<std::string> split(const std::string& list) {
+std::vector<std::string> split(const std::string &list) {
     std::vector<std::string> out;
     std::stringstream in(list);
     std::string item;
@@ -628,17 +651,18 @@ std::vector<std::string> split(const std::string& list) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: vela_bench all --scale ROWS:FILE [...] --work DIR --app EXE --template GDB --ftp-server PY\n"
-                 "                      [--repeat K] [--json OUT] [--keep]\n"
-                 "       vela_bench window|engine|raw|server-copy --source FDB --template GDB --folder DIR\n"
-                 "                      --report FILE [--copies a,b] [--ftp-port P]\n");
+    std::fprintf(
+        stderr,
+        "usage: vela_bench all --scale ROWS:FILE [...] --work DIR --app EXE --template GDB --ftp-server PY\n"
+        "                      [--repeat K] [--json OUT] [--keep]\n"
+        "       vela_bench window|engine|raw|server-copy --source FDB --template GDB --folder DIR\n"
+        "                      --report FILE [--copies a,b] [--ftp-port P]\n");
     return 2;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     if (argc < 2)
         return usage();
     std::string mode = argv[1];
@@ -657,7 +681,8 @@ int main(int argc, char** argv) {
                     size_t colon = v.find(':');
                     if (colon == std::string::npos)
                         return usage();
-                    o.scales.emplace_back(std::atoll(v.substr(0, colon).c_str()), fs::absolute(v.substr(colon + 1)));
+                    o.scales.emplace_back(std::atoll(v.substr(0, colon).c_str()),
+                                          fs::absolute(v.substr(colon + 1)));
                 } else if (a == "--work")
                     o.work = fs::absolute(value());
                 else if (a == "--app")
@@ -711,7 +736,7 @@ int main(int argc, char** argv) {
         if (mode == "server-copy")
             return serverCopyMain(c);
         return usage();
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         std::fprintf(stderr, "vela_bench %s: %s\n", mode.c_str(), e.what());
         return 1;
     }
