@@ -167,7 +167,7 @@ struct Scale {
     std::string source;
     std::vector<std::string> copies; // the table copies the run has (their header shows in the log)
     long long rowsCopied = 0;
-    std::optional<Measured> binary, window, engine, raw, server;
+    std::optional<Measured> binary, window, engine, raw, server, windowAsync, rawAsync;
     std::string binaryLog;
     long long binaryLogBytes = 0;
     bool countsMatch = true;
@@ -299,6 +299,7 @@ struct Options {
     std::string work, app, templ, ftpScript, json, command;
     int repeat = 1;
     bool keep = false;
+    bool forcedWritesOffVariants = true;
 };
 
 std::string self() {
@@ -306,7 +307,8 @@ std::string self() {
 }
 
 Measured child(const std::string &mode, const std::string &source, const Options &o,
-               const std::string &folder, const std::vector<std::string> &copies, int ftpPort = 0) {
+               const std::string &folder, const std::vector<std::string> &copies, int ftpPort = 0,
+               bool forcedWritesOff = false) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::string report = folder + "/report.txt";
@@ -320,6 +322,8 @@ Measured child(const std::string &mode, const std::string &source, const Options
     }
     if (ftpPort)
         args.insert(args.end(), {"--ftp-port", std::to_string(ftpPort)});
+    if (forcedWritesOff)
+        args.insert(args.end(), {"--forced-writes-off", "1"});
     Measured m;
     m.exit = spawn(args, folder, folder + "/output.txt");
     m.report = Report::read(report);
@@ -375,6 +379,14 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
                     [&](int) { return child("raw", sc.source, o, base + "/raw", sc.copies); });
     sc.server = repeat("server-side copy (EXECUTE STATEMENT ON EXTERNAL DATA SOURCE)",
                        [&](int) { return child("server-copy", sc.source, o, base + "/server", sc.copies); });
+    if (o.forcedWritesOffVariants) {
+        sc.windowAsync = repeat("window, step 1, mobile file without forced writes", [&](int) {
+            return child("window", sc.source, o, base + "/window-async", {}, 0, true);
+        });
+        sc.rawAsync = repeat("raw loop, mobile file without forced writes", [&](int) {
+            return child("raw", sc.source, o, base + "/raw-async", sc.copies, 0, true);
+        });
+    }
 
     sc.binary = repeat("unattended binary, end to end", [&](int) {
         std::string dir = base + "/binary";
@@ -407,7 +419,10 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
     // Every way of copying must have written the same rows.
     for (const auto &c : sc.copies) {
         long long w = copyRows(sc.window->report, c);
-        for (auto *m : {&*sc.binary, &*sc.engine, &*sc.raw, &*sc.server}) {
+        for (auto *opt : {&sc.binary, &sc.engine, &sc.raw, &sc.server, &sc.windowAsync, &sc.rawAsync}) {
+            if (!*opt)
+                continue;
+            Measured *m = &**opt;
             if (m->report.mobileRows.empty())
                 continue;
             long long n = copyRows(m->report, c);
@@ -451,7 +466,8 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
     }
     fs::remove(ftp.path(remote));
     if (!o.keep)
-        for (const char *d : {"/window", "/engine", "/raw", "/server", "/binary"})
+        for (const char *d :
+             {"/window", "/engine", "/raw", "/server", "/binary", "/window-async", "/raw-async"})
             fs::remove_all(base + d);
 }
 
@@ -464,23 +480,38 @@ double ratio(double a, double b) {
 void print(const Scale &sc) {
     const long long n = sc.rowsCopied;
     double win = sc.window->report.number("seconds"), eng = sc.engine->report.number("seconds"),
-           raw = sc.raw->report.number("seconds"), srv = sc.server->report.number("seconds"),
-           bin = sc.binary->exit.seconds;
+           raw = sc.raw->report.number("seconds"), rawCpu = sc.raw->report.number("cpu_seconds");
     std::printf("\n%lld rows generated, %lld copied by the %zu table copies the run has\n", sc.generated, n,
                 sc.copies.size());
-    std::printf("  %-44s %9s %10s %9s %8s %10s\n", "", "seconds", "rows/s", "us/row", "x raw", "peak RSS");
-    auto line = [&](const char *what, double s, long rss) {
-        std::printf("  %-44s %9.2f %10.0f %9.2f %8.2f %8.1f MB\n", what, s, rowsPerSecond(s, n),
-                    perRowUs(s, n), ratio(s, raw), rss / 1024.0);
+    std::printf("  %-48s %8s %8s %9s %8s %7s %7s %9s\n", "", "seconds", "cpu s", "rows/s", "us/row", "x raw",
+                "cpu x", "peak RSS");
+    auto line = [&](const char *what, const std::optional<Measured> &m, double s, double cpu) {
+        if (!m)
+            return;
+        std::printf("  %-48s %8.2f %8.2f %9.0f %8.2f %7.2f %7.2f %6.1f MB\n", what, s, cpu,
+                    rowsPerSecond(s, n), perRowUs(s, n), ratio(s, raw), ratio(cpu, rawCpu),
+                    m->exit.peakRssKiB / 1024.0);
     };
-    line("unattended binary, end to end", bin, sc.binary->exit.peakRssKiB);
-    line("window step 1 (log, gauge, events), in process", win, sc.window->exit.peakRssKiB);
-    line("copy engine, host doing nothing", eng, sc.engine->exit.peakRssKiB);
-    line("raw prepared-INSERT loop (OO API)", raw, sc.raw->exit.peakRssKiB);
-    line("server-side copy (EXECUTE STATEMENT ... EDS)", srv, sc.server->exit.peakRssKiB);
+    auto inner = [&](const char *what, const std::optional<Measured> &m) {
+        if (m)
+            line(what, m, m->report.number("seconds"), m->report.number("cpu_seconds"));
+    };
+    line("unattended binary, end to end (whole process)", sc.binary, sc.binary->exit.seconds,
+         sc.binary->exit.cpuSeconds);
+    inner("window step 1 (log, gauge, events), in process", sc.window);
+    inner("copy engine, host doing nothing", sc.engine);
+    inner("raw prepared-INSERT loop (OO API)", sc.raw);
+    inner("server-side copy (EXECUTE STATEMENT ... EDS)", sc.server);
+    inner("window step 1, forced writes off", sc.windowAsync);
+    inner("raw loop, forced writes off", sc.rawAsync);
     std::printf(
-        "  window overhead (window - engine): %.2f us/row; engine overhead (engine - raw): %.2f us/row\n",
-        perRowUs(win - eng, n), perRowUs(eng - raw, n));
+        "  window overhead (window - engine): %.2f us/row wall, %.2f us/row cpu; idle event round "
+        "%.2f us\n",
+        perRowUs(win - eng, n),
+        perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), n),
+        sc.window->report.number("idle_event_round_us"));
+    std::printf("  engine overhead (engine - raw): %.2f us/row wall, %.2f us/row cpu\n",
+                perRowUs(eng - raw, n), perRowUs(sc.engine->report.number("cpu_seconds") - rawCpu, n));
     std::printf("  run log: %lld bytes, %.0f lines; %.0f event rounds; %.0f repaints, longest without one "
                 "%.0f ms (in %s)\n",
                 sc.binaryLogBytes, sc.window->report.number("log_lines"),
@@ -536,6 +567,11 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
     else
         j.null("upload_to_curl_ratio");
     j.str("upload_status", top.uploadStatus);
+    j.num("run_to_raw_cpu_ratio",
+          ratio(top.window->report.number("cpu_seconds"), top.raw->report.number("cpu_seconds")));
+    j.num("window_overhead_cpu_us_per_row",
+          perRowUs(top.window->report.number("cpu_seconds") - top.engine->report.number("cpu_seconds"), n),
+          2);
     if (scales.size() > 1) {
         const Scale &low = scales.front();
         j.num("run_us_per_row_growth", ratio(perRowUs(top.window->report.number("seconds"), top.rowsCopied),
@@ -555,22 +591,39 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
         j.integer("rows_copied", rows);
         j.integer("table_copies", static_cast<long long>(sc.copies.size()));
         j.boolean("row_counts_match", sc.countsMatch);
-        auto figure = [&](const char *key, const Measured &m, double secs) {
+        auto figure = [&](const char *key, const std::optional<Measured> &m, double secs, double cpu) {
+            if (!m)
+                return;
             j.open(key);
             j.num("seconds", secs);
+            j.num("cpu_seconds", cpu, 2);
             j.num("rows_per_second", rowsPerSecond(secs, rows), 0);
             j.num("us_per_row", perRowUs(secs, rows), 2);
             j.num("to_raw", ratio(secs, sc.raw->report.number("seconds")));
-            j.num("peak_rss_mb", m.exit.peakRssKiB / 1024.0, 1);
-            j.num("cpu_seconds", m.exit.cpuSeconds, 2);
-            j.integer("exit_code", m.exit.code);
+            j.num("cpu_to_raw", ratio(cpu, sc.raw->report.number("cpu_seconds")));
+            j.num("peak_rss_mb", m->exit.peakRssKiB / 1024.0, 1);
+            j.integer("exit_code", m->exit.code);
             j.close();
         };
-        figure("binary", *sc.binary, sc.binary->exit.seconds);
-        figure("window", *sc.window, sc.window->report.number("seconds"));
-        figure("engine", *sc.engine, sc.engine->report.number("seconds"));
-        figure("raw", *sc.raw, sc.raw->report.number("seconds"));
-        figure("server_copy", *sc.server, sc.server->report.number("seconds"));
+        auto inner = [&](const char *key, const std::optional<Measured> &m) {
+            if (m)
+                figure(key, m, m->report.number("seconds"), m->report.number("cpu_seconds"));
+        };
+        figure("binary", sc.binary, sc.binary->exit.seconds, sc.binary->exit.cpuSeconds);
+        inner("window", sc.window);
+        inner("engine", sc.engine);
+        inner("raw", sc.raw);
+        inner("server_copy", sc.server);
+        inner("window_forced_writes_off", sc.windowAsync);
+        inner("raw_forced_writes_off", sc.rawAsync);
+        j.num("idle_event_round_us", sc.window->report.number("idle_event_round_us"), 2);
+        j.num(
+            "window_overhead_cpu_us_per_row",
+            perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), rows),
+            2);
+        j.num("engine_overhead_cpu_us_per_row",
+              perRowUs(sc.engine->report.number("cpu_seconds") - sc.raw->report.number("cpu_seconds"), rows),
+              2);
         j.num("run_to_raw_ratio",
               ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
         j.num("window_overhead_us_per_row",
@@ -699,6 +752,8 @@ int main(int argc, char **argv) {
                     o.command = value();
                 else if (a == "--keep")
                     o.keep = true;
+                else if (a == "--no-forced-writes-off")
+                    o.forcedWritesOffVariants = false;
                 else
                     return usage();
             }
@@ -724,6 +779,8 @@ int main(int argc, char **argv) {
                 c.copies = split(v);
             else if (a == "--ftp-port")
                 c.ftpPort = std::atoi(v.c_str());
+            else if (a == "--forced-writes-off")
+                c.forcedWritesOff = v == "1";
             else
                 return usage();
         }
