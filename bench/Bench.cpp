@@ -518,7 +518,10 @@ void print(const Scale &sc) {
                 sc.window->report.number("event_rounds"), sc.window->report.number("paints"),
                 sc.window->report.number("max_paint_gap_ms"),
                 sc.window->report.text("max_paint_gap_in").c_str());
-    std::printf("  setup before the first table: %.2f s\n", sc.window->report.number("setup_seconds"));
+    std::printf("  repaint gaps over 100 ms: %.0f, %.2f s in all; setup before the first table: %.2f s\n",
+                sc.window->report.number("paint_gaps_over_100ms"),
+                sc.window->report.number("paint_gaps_over_100ms_seconds"),
+                sc.window->report.number("setup_seconds"));
     std::printf("  %-26s %9s %9s %9s %9s %9s %7s\n", "table copy", "rows", "window s", "engine s", "raw s",
                 "server s", "win/raw");
     for (const auto &c : sc.copies) {
@@ -637,6 +640,9 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
         j.num("repaints", sc.window->report.number("paints"), 0);
         j.num("max_repaint_gap_ms", sc.window->report.number("max_paint_gap_ms"), 0);
         j.str("max_repaint_gap_in", sc.window->report.text("max_paint_gap_in"));
+        j.num("repaint_gaps_over_100ms", sc.window->report.number("paint_gaps_over_100ms"), 0);
+        j.num("repaint_gaps_over_100ms_seconds", sc.window->report.number("paint_gaps_over_100ms_seconds"),
+              2);
         j.open("tables", '[');
         for (const auto &c : sc.copies) {
             j.open();

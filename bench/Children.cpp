@@ -270,19 +270,28 @@ int windowMain(const ChildOptions &o) {
             auto end = i + 1 < w.marks.size() ? w.marks[i + 1].at : t1;
             rep.table(std::string(w.marks[i].copy->name), seconds(w.marks[i].at, end));
         }
-        // Longest stretch without a repaint of the log or the gauge during the run, and the table
-        // copy it fell in.
+        // Stretches without a repaint of the log or the gauge during the run: the longest, the table
+        // copy it fell in and how far into that copy it began, and how many exceeded 100 ms.
         double worst = 0;
         std::string where;
+        long long stalls = 0;
+        double stalled = 0;
         Clock::time_point prev = t0;
         auto consider = [&](Clock::time_point at) {
             double gap = seconds(prev, at);
+            if (gap > 0.1) {
+                ++stalls;
+                stalled += gap;
+            }
             if (gap > worst) {
                 worst = gap;
                 where = "setup";
                 for (const auto &m : w.marks)
-                    if (m.at <= prev)
-                        where = std::string(m.copy->name);
+                    if (m.at <= prev) {
+                        char offset[32];
+                        std::snprintf(offset, sizeof offset, " at +%.2f s", seconds(m.at, prev));
+                        where = std::string(m.copy->name) + offset;
+                    }
             }
             prev = at;
         };
@@ -296,6 +305,8 @@ int windowMain(const ChildOptions &o) {
         rep.set("paints", static_cast<double>(paintsDuring));
         rep.set("max_paint_gap_ms", worst * 1000.0);
         rep.set("max_paint_gap_in", where);
+        rep.set("paint_gaps_over_100ms", static_cast<double>(stalls));
+        rep.set("paint_gaps_over_100ms_seconds", stalled);
 
         std::string content = w.runLog().fileContent();
         size_t lines = 0;
