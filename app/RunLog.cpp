@@ -22,12 +22,19 @@ QString fromCp1252(std::string_view bytes) {
 std::string toCp1252(const QString &text) {
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));
-    for (QChar c : text)
-        out.push_back(static_cast<char>(cp1252::fromUnicode(c.unicode())));
+    for (QChar c : text) {
+        char16_t u = c.unicode();
+        // ASCII is itself in the code page; only the rest needs the table.
+        out.push_back(static_cast<char>(u < 0x80 ? u : cp1252::fromUnicode(u)));
+    }
     return out;
 }
 
 RunLog::RunLog(QPlainTextEdit *memo) : memo_(memo) {
+    // An undo history would keep every text the box was ever given, the lines moved to the head
+    // included, so memory would grow with the whole run and not with its shown tail (the same
+    // reason QPlainTextEdit drops undo when it keeps a maximum block count).
+    memo_->setUndoRedoEnabled(false);
     sinceFlush_.start();
 }
 
@@ -95,16 +102,18 @@ void RunLog::trim() {
     int excess = doc->blockCount() - kShownLines;
     if (excess < kShownLines)
         return;
-    QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess);
-    // The selection ends at the start of the first kept block, so its last piece is empty.
-    QStringList moved = splitBlocks(cursor.selection().toRawText());
-    moved.removeLast();
-    for (const QString &line : moved) {
-        head_ += toCp1252(line);
-        head_ += "\r\n";
+    // Blocks are read and the selection is set by position: moving a cursor block by block lays
+    // out (shapes) every line it passes, which cost more than the whole table copy.
+    QTextBlock keep = doc->findBlockByNumber(excess);
+    for (QTextBlock block = doc->begin(); block != keep; block = block.next()) {
+        for (const QString &line : splitBlocks(block.text())) {
+            head_ += toCp1252(line);
+            head_ += "\r\n";
+        }
     }
+    QTextCursor cursor(doc);
+    cursor.setPosition(0);
+    cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
 }
 
