@@ -3,6 +3,7 @@
 #include "db/Error.h"
 
 #include <QPainter>
+#include <QTimer>
 #include <climits>
 
 namespace vela {
@@ -36,12 +37,27 @@ void Gauge::addProgress(int delta) {
 }
 
 void Gauge::changed() {
-    // Repaint only when what is shown changes: a gauge stepped once per row stays cheap.
-    int p = percentDone();
-    if (p != shownPercent_) {
-        shownPercent_ = p;
-        update();
+    // Repaint only when what is shown changes, and at most every 40 ms: a gauge reset every few
+    // rows (the products of each quota) would otherwise be painted on every row, at several times
+    // the cost of copying the row. A change inside the 40 ms is shown when they are over.
+    if (percentDone() == shownPercent_ || repaintPending_)
+        return;
+    if (!sinceRepaint_.isValid() || sinceRepaint_.elapsed() >= kRepaintInterval) {
+        repaintNow();
+        return;
     }
+    repaintPending_ = true;
+    QTimer::singleShot(kRepaintInterval - static_cast<int>(sinceRepaint_.elapsed()), this, [this] {
+        repaintPending_ = false;
+        if (percentDone() != shownPercent_)
+            repaintNow();
+    });
+}
+
+void Gauge::repaintNow() {
+    shownPercent_ = percentDone();
+    sinceRepaint_.restart();
+    update();
 }
 
 void Gauge::paintEvent(QPaintEvent *) {

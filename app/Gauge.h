@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 namespace vela {
@@ -24,11 +25,15 @@ class Gauge : public QWidget {
 
   private:
     void changed();
+    void repaintNow();
 
+    static constexpr int kRepaintInterval = 40; // ms
     int min_ = 0;
     int max_ = 100;
     int pos_ = 0;
     int shownPercent_ = 0;
+    QElapsedTimer sinceRepaint_;
+    bool repaintPending_ = false;
 };
 
 } // namespace vela
