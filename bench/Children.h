@@ -41,7 +41,7 @@ struct ChildOptions {
     std::string folder;              // a folder of the child's own
     std::vector<std::string> copies; // sincronizaX names to include (raw, server); empty: all
     int ftpPort = 0;                 // window: upload to 127.0.0.1 at this port after the run
-    bool forcedWritesOff = false;    // window, raw: the mobile file without forced writes
+    bool forcedWritesOff = false;    // window, engine, raw: the mobile file without forced writes
     std::string report;              // where the report goes
 };
 
