@@ -1,5 +1,7 @@
 #include "tests/support/TestEnv.h"
 
+#include "tests/support/FtpTestServer.h"
+
 #include "db/Connection.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
@@ -189,6 +191,16 @@ Installation::Installation() {
 
 void Installation::createSource(const std::string &rowsSql) {
     createDatabase(sourcePath, backofficeSchema(), rowsSql);
+}
+
+Installation::~Installation() = default;
+
+FtpTestServer& Installation::startFtp(const std::vector<std::string>& faultOptions) {
+    ftpServer = std::make_unique<FtpTestServer>(faultOptions);
+    ftpHost = "127.0.0.1";
+    ftpPort = ftpServer->port();
+    writeSettings();
+    return *ftpServer;
 }
 
 void Installation::writeSettings() {
