@@ -330,9 +330,11 @@ void TfrmPrincipal::Button5Click() {
 bool TfrmPrincipal::runStep2() {
     StepGuard guard(*this);
     const std::string local = QFile::encodeName(Edit1->text()).toStdString();
+    std::int64_t localSize = 0;
     try {
         Gauge1->setProgress(0);
-        uploadScale_ = std::make_unique<GaugeScale>(tamanhoArquivo(local));
+        localSize = tamanhoArquivo(local);
+        uploadScale_ = std::make_unique<GaugeScale>(localSize);
         Gauge1->setMaxValue(uploadScale_->maximum());
     } catch (const std::exception& e) {
         errorBox(text(e));
@@ -367,7 +369,12 @@ bool TfrmPrincipal::runStep2() {
     try {
         checkRemoteFolder(tradeName);
         IdFTP1WorkBegin();
-        IdFTP1->store(local, remotePath(tradeName), [this](std::int64_t bytes) { IdFTP1Work(bytes); });
+        const std::string remote = remotePath(tradeName);
+        IdFTP1->store(local, remote, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
+        // A 226 reply is not proof enough that the whole file arrived.
+        if (auto size = IdFTP1->remoteSize(remote); size && *size != localSize)
+            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " +
+                        std::to_string(localSize));
         IdFTP1->quit();
     } catch (const std::exception& e) {
         failAndEnd(text(e));

@@ -121,3 +121,42 @@ TEST(UploadStep, AnEmptyFileLeavesTheGaugeAtZeroOfZero) {
     EXPECT_EQ(readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb"), "");
     EXPECT_FALSE(w.ended());
 }
+
+TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
+    for (bool withSize : {true, false}) {
+        SCOPED_TRACE(withSize ? "SIZE off by one" : "no SIZE");
+        Installation in;
+        FtpTestServer& ftp =
+            in.startFtp(withSize ? std::vector<std::string>{"--size-offset", "-1"} : std::vector<std::string>{"--no-size"});
+        fs::create_directories(ftp.downloads() / "Bela");
+        in.createSource(company("Bela"));
+        RunResult r = in.run();
+        std::vector<std::string> lines = uploadLines(in.log());
+        ASSERT_FALSE(lines.empty());
+        if (withSize) {
+            const std::string size = std::to_string(fs::file_size(in.mobilePath));
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(lines.back(), "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(lines.back(), "Salvando log em: " + in.logPath());
+        }
+    }
+}
+
+TEST(UploadStep, AServerDiskThatFillsUpFailsTheStore) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::path folder = ftp.downloads() / "Bela";
+    fs::create_directories(folder);
+    if (std::system(("mount -t tmpfs -o size=512k tmpfs '" + folder.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    in.createSource(company("Bela"));
+    RunResult r = in.run();
+    std::system(("umount '" + folder.string() + "'").c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    std::vector<std::string> lines = uploadLines(in.log());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_FALSE(contains(lines.back(), "Salvando log em")) << lines.back();
+    EXPECT_FALSE(contains(lines.back(), "Exporta")) << lines.back();
+}

@@ -81,10 +81,6 @@ void isql(const std::string &scriptPath) {
         throw std::runtime_error("isql failed: " + out);
 }
 
-std::string two(unsigned v) {
-    return (v < 10 ? "0" : "") + std::to_string(v);
-}
-
 } // namespace
 
 void createDatabase(const std::string &path, const std::string &schemaFile, const std::string &extraSql) {
