@@ -160,3 +160,19 @@ TEST(UploadStep, AServerDiskThatFillsUpFailsTheStore) {
     EXPECT_FALSE(contains(lines.back(), "Salvando log em")) << lines.back();
     EXPECT_FALSE(contains(lines.back(), "Exporta")) << lines.back();
 }
+
+// The one case that waits out the program's 60-second reply limit.
+TEST(UploadStep, AServerThatNeverAnswersEndsTheWaitAfterSixtySeconds) {
+    Installation in;
+    in.startFtp({"--ignore-pass"});
+    in.createSource(company("Bela"));
+    auto started = std::chrono::steady_clock::now();
+    RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(150));
+    auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_GE(waited, std::chrono::seconds(59));
+    std::vector<std::string> lines = uploadLines(in.log());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(contains(lines[0], "imed out")) << lines[0];
+}
