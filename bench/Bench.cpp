@@ -47,7 +47,7 @@ struct Exit {
     double cpuSeconds = 0;
 };
 
-Exit spawn(const std::vector<std::string> &args, const std::string &cwd, const std::string &outPath,
+Exit spawn(const std::vector<std::string>& args, const std::string& cwd, const std::string& outPath,
            std::chrono::seconds timeout = std::chrono::hours(3)) {
     auto t0 = Clock::now();
     pid_t pid = fork();
@@ -60,9 +60,9 @@ Exit spawn(const std::vector<std::string> &args, const std::string &cwd, const s
         }
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         unsetenv("ATUALIZAVELA_CONFIG");
-        std::vector<char *> argv;
+        std::vector<char*> argv;
         std::vector<std::string> copy(args);
-        for (auto &a : copy)
+        for (auto& a : copy)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
@@ -92,18 +92,18 @@ Exit spawn(const std::vector<std::string> &args, const std::string &cwd, const s
     return r;
 }
 
-std::string readAll(const std::string &path) {
+std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::string tail(const std::string &text, size_t n = 1500) {
+std::string tail(const std::string& text, size_t n = 1500) {
     return text.size() > n ? text.substr(text.size() - n) : text;
 }
 
-void warmUp(const std::string &file) {
+void warmUp(const std::string& file) {
     // The first measured run should not be the one that reads the back office from disk.
     std::ifstream in(file, std::ios::binary);
     std::vector<char> buf(1 << 20);
@@ -114,8 +114,8 @@ void warmUp(const std::string &file) {
 // ---- the FTP server ------------------------------------------------------------------------
 
 class FtpServer {
-  public:
-    FtpServer(const std::string &script, const std::string &root) : root_(root) {
+public:
+    FtpServer(const std::string& script, const std::string& root) : root_(root) {
         fs::create_directories(root + "/www/downloads/CasadoNo");
         std::string portFile = root + ".port";
         fs::remove(portFile);
@@ -125,9 +125,8 @@ class FtpServer {
             std::string log = root + ".log";
             if (!std::freopen(portFile.c_str(), "w", stdout) || !std::freopen(log.c_str(), "a", stderr))
                 _exit(126);
-            execl("/usr/bin/python3", "python3", script.c_str(), "--port", "0", "--home", root.c_str(),
-                  "--user", "tarquimsistemas", "--password", "582716", "--log", log.c_str(),
-                  static_cast<char *>(nullptr));
+            execl("/usr/bin/python3", "python3", script.c_str(), "--port", "0", "--home", root.c_str(), "--user",
+                  "tarquimsistemas", "--password", "582716", "--log", log.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         for (int i = 0; i < 500 && port_ == 0; ++i) {
@@ -146,9 +145,9 @@ class FtpServer {
         }
     }
     int port() const { return port_; }
-    std::string path(const std::string &remote) const { return root_ + remote; }
+    std::string path(const std::string& remote) const { return root_ + remote; }
 
-  private:
+private:
     std::string root_;
     pid_t pid_ = -1;
     int port_ = 0;
@@ -177,9 +176,9 @@ struct Scale {
     long long uploadBytes = 0;
 };
 
-double best(const std::vector<Measured> &runs, Measured &out) {
+double best(const std::vector<Measured>& runs, Measured& out) {
     double b = -1;
-    for (const Measured &m : runs) {
+    for (const Measured& m : runs) {
         double s = m.report.number("seconds", m.exit.seconds);
         if (m.ok() && (b < 0 || s < b)) {
             b = s;
@@ -193,8 +192,8 @@ double best(const std::vector<Measured> &runs, Measured &out) {
 
 // A small JSON writer, enough for figures, texts and nesting.
 class Json {
-  public:
-    void open(const char *key = nullptr, char bracket = '{') {
+public:
+    void open(const char* key = nullptr, char bracket = '{') {
         item(key);
         out_ += bracket;
         first_.push_back(true);
@@ -204,7 +203,7 @@ class Json {
         newline();
         out_ += bracket;
     }
-    void num(const char *key, double v, int decimals = 3) {
+    void num(const char* key, double v, int decimals = 3) {
         item(key);
         if (!std::isfinite(v)) {
             out_ += "null";
@@ -214,19 +213,19 @@ class Json {
         std::snprintf(t, sizeof t, "%.*f", decimals, v);
         out_ += t;
     }
-    void integer(const char *key, long long v) {
+    void integer(const char* key, long long v) {
         item(key);
         out_ += std::to_string(v);
     }
-    void null(const char *key) {
+    void null(const char* key) {
         item(key);
         out_ += "null";
     }
-    void boolean(const char *key, bool v) {
+    void boolean(const char* key, bool v) {
         item(key);
         out_ += v ? "true" : "false";
     }
-    void str(const char *key, const std::string &v) {
+    void str(const char* key, const std::string& v) {
         item(key);
         out_ += '"';
         for (unsigned char c : v) {
@@ -243,14 +242,14 @@ class Json {
         }
         out_ += '"';
     }
-    const std::string &text() const { return out_; }
+    const std::string& text() const { return out_; }
 
-  private:
+private:
     void newline() {
         out_ += '\n';
         out_.append(first_.size() * 2, ' ');
     }
-    void item(const char *key) {
+    void item(const char* key) {
         if (!first_.empty()) {
             if (!first_.back())
                 out_ += ',';
@@ -273,15 +272,15 @@ double rowsPerSecond(double secs, long long rows) {
     return secs > 0 ? static_cast<double>(rows) / secs : NAN;
 }
 
-double tableSeconds(const Report &r, const std::string &copy) {
-    for (const auto &[name, s] : r.tables)
+double tableSeconds(const Report& r, const std::string& copy) {
+    for (const auto& [name, s] : r.tables)
         if (name == copy)
             return s;
     return NAN;
 }
 
-long long copyRows(const Report &r, const std::string &copy) {
-    const CopyEntry *e = findCopy(copy);
+long long copyRows(const Report& r, const std::string& copy) {
+    const CopyEntry* e = findCopy(copy);
     long long n = 0;
     if (e)
         for (std::string_view t : e->mobileTables) {
@@ -306,9 +305,8 @@ std::string self() {
     return fs::read_symlink("/proc/self/exe").string();
 }
 
-Measured child(const std::string &mode, const std::string &source, const Options &o,
-               const std::string &folder, const std::vector<std::string> &copies, int ftpPort = 0,
-               bool forcedWritesOff = false) {
+Measured child(const std::string& mode, const std::string& source, const Options& o, const std::string& folder,
+               const std::vector<std::string>& copies, int ftpPort = 0, bool forcedWritesOff = false) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::string report = folder + "/report.txt";
@@ -316,7 +314,7 @@ Measured child(const std::string &mode, const std::string &source, const Options
                                   o.templ, "--folder", folder,     "--report", report};
     if (!copies.empty()) {
         std::string list;
-        for (const auto &c : copies)
+        for (const auto& c : copies)
             list += (list.empty() ? "" : ",") + c;
         args.insert(args.end(), {"--copies", list});
     }
@@ -333,14 +331,14 @@ Measured child(const std::string &mode, const std::string &source, const Options
     return m;
 }
 
-void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
+void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
     std::string base = o.work + "/" + std::to_string(sc.generated);
     fs::create_directories(base);
     warmUp(sc.source);
     std::printf("\n== %lld generated rows: %s\n", sc.generated, sc.source.c_str());
     std::fflush(stdout);
 
-    auto repeat = [&](const char *what, auto &&once) {
+    auto repeat = [&](const char* what, auto&& once) {
         std::vector<Measured> runs;
         for (int i = 0; i < o.repeat; ++i) {
             std::printf("  %s (%d/%d)...", what, i + 1, o.repeat);
@@ -368,24 +366,23 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
         }
         return m;
     });
-    for (const auto &[name, secs] : sc.window->report.tables)
+    for (const auto& [name, secs] : sc.window->report.tables)
         sc.copies.push_back(name);
-    for (const auto &c : sc.copies)
+    for (const auto& c : sc.copies)
         sc.rowsCopied += copyRows(sc.window->report, c);
 
     sc.engine = repeat("copy engine, host doing nothing",
                        [&](int) { return child("engine", sc.source, o, base + "/engine", sc.copies); });
-    sc.raw = repeat("raw prepared-INSERT loop",
-                    [&](int) { return child("raw", sc.source, o, base + "/raw", sc.copies); });
+    sc.raw =
+        repeat("raw prepared-INSERT loop", [&](int) { return child("raw", sc.source, o, base + "/raw", sc.copies); });
     sc.server = repeat("server-side copy (EXECUTE STATEMENT ON EXTERNAL DATA SOURCE)",
                        [&](int) { return child("server-copy", sc.source, o, base + "/server", sc.copies); });
     if (o.forcedWritesOffVariants) {
         sc.windowAsync = repeat("window, step 1, mobile file without forced writes", [&](int) {
             return child("window", sc.source, o, base + "/window-async", {}, 0, true);
         });
-        sc.rawAsync = repeat("raw loop, mobile file without forced writes", [&](int) {
-            return child("raw", sc.source, o, base + "/raw-async", sc.copies, 0, true);
-        });
+        sc.rawAsync = repeat("raw loop, mobile file without forced writes",
+                             [&](int) { return child("raw", sc.source, o, base + "/raw-async", sc.copies, 0, true); });
     }
 
     sc.binary = repeat("unattended binary, end to end", [&](int) {
@@ -411,18 +408,18 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
         if (m.ok())
             m.report.mobileRows = countRows(dir + "/movel/Banco/BANCODADOS.gdb", mobileTables());
         else
-            std::fprintf(stderr, "  binary failed (exit %d%s): %s\n", m.exit.code,
-                         m.exit.timedOut ? ", timed out" : "", tail(readAll(dir + "/output.txt")).c_str());
+            std::fprintf(stderr, "  binary failed (exit %d%s): %s\n", m.exit.code, m.exit.timedOut ? ", timed out" : "",
+                         tail(readAll(dir + "/output.txt")).c_str());
         return m;
     });
 
     // Every way of copying must have written the same rows.
-    for (const auto &c : sc.copies) {
+    for (const auto& c : sc.copies) {
         long long w = copyRows(sc.window->report, c);
-        for (auto *opt : {&sc.binary, &sc.engine, &sc.raw, &sc.server, &sc.windowAsync, &sc.rawAsync}) {
+        for (auto* opt : {&sc.binary, &sc.engine, &sc.raw, &sc.server, &sc.windowAsync, &sc.rawAsync}) {
             if (!*opt)
                 continue;
-            Measured *m = &**opt;
+            Measured* m = &**opt;
             if (m->report.mobileRows.empty())
                 continue;
             long long n = copyRows(m->report, c);
@@ -436,8 +433,7 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
     // The upload: the program's (timed inside the window child) and curl's, of the same file.
     if (uploads.empty()) {
         sc.uploadStatus = "skipped: upload not built yet";
-        if (sc.window->report.has("upload_last_line") &&
-            !sc.window->report.text("upload_last_line").empty() &&
+        if (sc.window->report.has("upload_last_line") && !sc.window->report.text("upload_last_line").empty() &&
             sc.window->report.text("upload_last_line").find("Finalizando") == std::string::npos)
             sc.uploadStatus += " (last log line: " + sc.window->report.text("upload_last_line") + ")";
     } else {
@@ -449,12 +445,16 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
     for (int i = 0; i < o.repeat && fs::exists(file); ++i) {
         std::string target = "/www/downloads/CasadoNo/curl.gdb";
         fs::remove(ftp.path(target));
-        Exit e = spawn({"curl", "-sS", "-T", file, "--user", "tarquimsistemas:582716",
-                        "ftp://127.0.0.1:" + std::to_string(ftp.port()) + target},
+        // curl's own time from connecting to the end of the transfer, as the program's upload is
+        // timed from its click to its end: neither counts starting a process.
+        Exit e = spawn({"curl", "-sS", "-T", file, "--user", "tarquimsistemas:582716", "-w",
+                        "\ncurl_time %{time_total}\n", "ftp://127.0.0.1:" + std::to_string(ftp.port()) + target},
                        "", base + "/curl.txt");
         std::error_code ec;
-        if (e.code == 0 && fs::file_size(ftp.path(target), ec) == fs::file_size(file))
-            curls.push_back(e.seconds);
+        std::string out = readAll(base + "/curl.txt");
+        size_t at = out.find("curl_time ");
+        if (e.code == 0 && at != std::string::npos && fs::file_size(ftp.path(target), ec) == fs::file_size(file))
+            curls.push_back(std::strtod(out.c_str() + at + 10, nullptr));
         else
             std::fprintf(stderr, "  curl failed: %s\n", readAll(base + "/curl.txt").c_str());
         fs::remove(ftp.path(target));
@@ -466,8 +466,7 @@ void runScale(Scale &sc, const Options &o, FtpServer &ftp) {
     }
     fs::remove(ftp.path(remote));
     if (!o.keep)
-        for (const char *d :
-             {"/window", "/engine", "/raw", "/server", "/binary", "/window-async", "/raw-async"})
+        for (const char* d : {"/window", "/engine", "/raw", "/server", "/binary", "/window-async", "/raw-async"})
             fs::remove_all(base + d);
 }
 
@@ -477,22 +476,21 @@ double ratio(double a, double b) {
     return (a > 0 && b > 0) ? a / b : NAN;
 }
 
-void print(const Scale &sc) {
+void print(const Scale& sc) {
     const long long n = sc.rowsCopied;
     double win = sc.window->report.number("seconds"), eng = sc.engine->report.number("seconds"),
            raw = sc.raw->report.number("seconds"), rawCpu = sc.raw->report.number("cpu_seconds");
     std::printf("\n%lld rows generated, %lld copied by the %zu table copies the run has\n", sc.generated, n,
                 sc.copies.size());
-    std::printf("  %-48s %8s %8s %9s %8s %7s %7s %9s\n", "", "seconds", "cpu s", "rows/s", "us/row", "x raw",
-                "cpu x", "peak RSS");
-    auto line = [&](const char *what, const std::optional<Measured> &m, double s, double cpu) {
+    std::printf("  %-48s %8s %8s %9s %8s %7s %7s %9s\n", "", "seconds", "cpu s", "rows/s", "us/row", "x raw", "cpu x",
+                "peak RSS");
+    auto line = [&](const char* what, const std::optional<Measured>& m, double s, double cpu) {
         if (!m)
             return;
-        std::printf("  %-48s %8.2f %8.2f %9.0f %8.2f %7.2f %7.2f %6.1f MB\n", what, s, cpu,
-                    rowsPerSecond(s, n), perRowUs(s, n), ratio(s, raw), ratio(cpu, rawCpu),
-                    m->exit.peakRssKiB / 1024.0);
+        std::printf("  %-48s %8.2f %8.2f %9.0f %8.2f %7.2f %7.2f %6.1f MB\n", what, s, cpu, rowsPerSecond(s, n),
+                    perRowUs(s, n), ratio(s, raw), ratio(cpu, rawCpu), m->exit.peakRssKiB / 1024.0);
     };
-    auto inner = [&](const char *what, const std::optional<Measured> &m) {
+    auto inner = [&](const char* what, const std::optional<Measured>& m) {
         if (m)
             line(what, m, m->report.number("seconds"), m->report.number("cpu_seconds"));
     };
@@ -504,37 +502,33 @@ void print(const Scale &sc) {
     inner("server-side copy (EXECUTE STATEMENT ... EDS)", sc.server);
     inner("window step 1, forced writes off", sc.windowAsync);
     inner("raw loop, forced writes off", sc.rawAsync);
-    std::printf(
-        "  window overhead (window - engine): %.2f us/row wall, %.2f us/row cpu; idle event round "
-        "%.2f us\n",
-        perRowUs(win - eng, n),
-        perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), n),
-        sc.window->report.number("idle_event_round_us"));
+    std::printf("  window overhead (window - engine): %.2f us/row wall, %.2f us/row cpu; idle event round "
+                "%.2f us\n",
+                perRowUs(win - eng, n),
+                perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), n),
+                sc.window->report.number("idle_event_round_us"));
     std::printf("  the window's calls alone, per row: events %.2f us, log line %.2f us, gauge step %.2f us; "
                 "all three "
                 "%.2f us (%.2f us with the gauge reset every 13 rows)\n",
                 sc.window->report.number("host_events_us"), sc.window->report.number("host_log_us"),
                 sc.window->report.number("host_gauge_us"), sc.window->report.number("host_row_us"),
                 sc.window->report.number("host_row_short_tables_us"));
-    std::printf("  engine overhead (engine - raw): %.2f us/row wall, %.2f us/row cpu\n",
-                perRowUs(eng - raw, n), perRowUs(sc.engine->report.number("cpu_seconds") - rawCpu, n));
+    std::printf("  engine overhead (engine - raw): %.2f us/row wall, %.2f us/row cpu\n", perRowUs(eng - raw, n),
+                perRowUs(sc.engine->report.number("cpu_seconds") - rawCpu, n));
     std::printf("  run log: %lld bytes, %.0f lines; %.0f event rounds; %.0f repaints, longest without one "
                 "%.0f ms (in %s)\n",
-                sc.binaryLogBytes, sc.window->report.number("log_lines"),
-                sc.window->report.number("event_rounds"), sc.window->report.number("paints"),
-                sc.window->report.number("max_paint_gap_ms"),
+                sc.binaryLogBytes, sc.window->report.number("log_lines"), sc.window->report.number("event_rounds"),
+                sc.window->report.number("paints"), sc.window->report.number("max_paint_gap_ms"),
                 sc.window->report.text("max_paint_gap_in").c_str());
     std::printf("  repaint gaps over 100 ms: %.0f, %.2f s in all; setup before the first table: %.2f s\n",
                 sc.window->report.number("paint_gaps_over_100ms"),
-                sc.window->report.number("paint_gaps_over_100ms_seconds"),
-                sc.window->report.number("setup_seconds"));
-    std::printf("  %-26s %9s %9s %9s %9s %9s %7s\n", "table copy", "rows", "window s", "engine s", "raw s",
-                "server s", "win/raw");
-    for (const auto &c : sc.copies) {
+                sc.window->report.number("paint_gaps_over_100ms_seconds"), sc.window->report.number("setup_seconds"));
+    std::printf("  %-26s %9s %9s %9s %9s %9s %7s\n", "table copy", "rows", "window s", "engine s", "raw s", "server s",
+                "win/raw");
+    for (const auto& c : sc.copies) {
         double w = tableSeconds(sc.window->report, c), r = tableSeconds(sc.raw->report, c);
-        std::printf("  %-26s %9lld %9.2f %9.2f %9.2f %9.2f %7.2f\n", c.c_str(),
-                    copyRows(sc.window->report, c), w, tableSeconds(sc.engine->report, c), r,
-                    tableSeconds(sc.server->report, c), ratio(w, r));
+        std::printf("  %-26s %9lld %9.2f %9.2f %9.2f %9.2f %7.2f\n", c.c_str(), copyRows(sc.window->report, c), w,
+                    tableSeconds(sc.engine->report, c), r, tableSeconds(sc.server->report, c), ratio(w, r));
     }
     if (!sc.countsMatch)
         std::printf("  ROW COUNTS DIFFER: %s\n", sc.countsNote.c_str());
@@ -543,14 +537,13 @@ void print(const Scale &sc) {
                     sc.uploadBytes / 1048576.0, sc.uploadSeconds, sc.curlSeconds,
                     ratio(sc.curlSeconds, sc.uploadSeconds));
     else
-        std::printf("  upload: %s; curl -T of the %.1f MB file: %.2f s (%.0f MB/s)\n",
-                    sc.uploadStatus.c_str(), sc.uploadBytes / 1048576.0, sc.curlSeconds,
-                    sc.uploadBytes / 1048576.0 / sc.curlSeconds);
+        std::printf("  upload: %s; curl -T of the %.1f MB file: %.2f s (%.0f MB/s)\n", sc.uploadStatus.c_str(),
+                    sc.uploadBytes / 1048576.0, sc.curlSeconds, sc.uploadBytes / 1048576.0 / sc.curlSeconds);
     if (sc.binary->exit.code != 0)
         std::printf("  binary exit %d; log ends: %s\n", sc.binary->exit.code, sc.binaryLog.c_str());
 }
 
-void writeJson(const std::vector<Scale> &scales, const Options &o) {
+void writeJson(const std::vector<Scale>& scales, const Options& o) {
     Json j;
     j.open();
     j.str("command", o.command);
@@ -563,7 +556,7 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
     getloadavg(load, 3);
     j.num("load_average_at_end", load[0], 2);
     j.integer("repeat", o.repeat);
-    const Scale &top = scales.back();
+    const Scale& top = scales.back();
     const long long n = top.rowsCopied;
     j.num("run_to_raw_ratio", ratio(top.window->report.number("seconds"), top.raw->report.number("seconds")));
     j.num("binary_to_raw_ratio", ratio(top.binary->exit.seconds, top.raw->report.number("seconds")));
@@ -579,10 +572,9 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
     j.num("run_to_raw_cpu_ratio",
           ratio(top.window->report.number("cpu_seconds"), top.raw->report.number("cpu_seconds")));
     j.num("window_overhead_cpu_us_per_row",
-          perRowUs(top.window->report.number("cpu_seconds") - top.engine->report.number("cpu_seconds"), n),
-          2);
+          perRowUs(top.window->report.number("cpu_seconds") - top.engine->report.number("cpu_seconds"), n), 2);
     if (scales.size() > 1) {
-        const Scale &low = scales.front();
+        const Scale& low = scales.front();
         j.num("run_us_per_row_growth", ratio(perRowUs(top.window->report.number("seconds"), top.rowsCopied),
                                              perRowUs(low.window->report.number("seconds"), low.rowsCopied)));
         j.num("raw_us_per_row_growth", ratio(perRowUs(top.raw->report.number("seconds"), top.rowsCopied),
@@ -593,14 +585,14 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
         j.num("log_mb_per_million_rows", (top.binaryLogBytes - low.binaryLogBytes) / 1048576.0 / rows, 1);
     }
     j.open("scales", '[');
-    for (const Scale &sc : scales) {
+    for (const Scale& sc : scales) {
         const long long rows = sc.rowsCopied;
         j.open();
         j.integer("rows_generated", sc.generated);
         j.integer("rows_copied", rows);
         j.integer("table_copies", static_cast<long long>(sc.copies.size()));
         j.boolean("row_counts_match", sc.countsMatch);
-        auto figure = [&](const char *key, const std::optional<Measured> &m, double secs, double cpu) {
+        auto figure = [&](const char* key, const std::optional<Measured>& m, double secs, double cpu) {
             if (!m)
                 return;
             j.open(key);
@@ -614,7 +606,7 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
             j.integer("exit_code", m->exit.code);
             j.close();
         };
-        auto inner = [&](const char *key, const std::optional<Measured> &m) {
+        auto inner = [&](const char* key, const std::optional<Measured>& m) {
             if (m)
                 figure(key, m, m->report.number("seconds"), m->report.number("cpu_seconds"));
         };
@@ -627,18 +619,14 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
         inner("raw_forced_writes_off", sc.rawAsync);
         j.num("idle_event_round_us", sc.window->report.number("idle_event_round_us"), 2);
         j.open("host_us_per_row");
-        for (const char *k : {"events", "log", "gauge", "row", "row_short_tables"})
+        for (const char* k : {"events", "log", "gauge", "row", "row_short_tables"})
             j.num(k, sc.window->report.number(std::string("host_") + k + "_us"), 2);
         j.close();
-        j.num(
-            "window_overhead_cpu_us_per_row",
-            perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), rows),
-            2);
+        j.num("window_overhead_cpu_us_per_row",
+              perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), rows), 2);
         j.num("engine_overhead_cpu_us_per_row",
-              perRowUs(sc.engine->report.number("cpu_seconds") - sc.raw->report.number("cpu_seconds"), rows),
-              2);
-        j.num("run_to_raw_ratio",
-              ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
+              perRowUs(sc.engine->report.number("cpu_seconds") - sc.raw->report.number("cpu_seconds"), rows), 2);
+        j.num("run_to_raw_ratio", ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
         j.num("window_overhead_us_per_row",
               perRowUs(sc.window->report.number("seconds") - sc.engine->report.number("seconds"), rows), 2);
         j.num("engine_overhead_us_per_row",
@@ -651,10 +639,9 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
         j.num("max_repaint_gap_ms", sc.window->report.number("max_paint_gap_ms"), 0);
         j.str("max_repaint_gap_in", sc.window->report.text("max_paint_gap_in"));
         j.num("repaint_gaps_over_100ms", sc.window->report.number("paint_gaps_over_100ms"), 0);
-        j.num("repaint_gaps_over_100ms_seconds", sc.window->report.number("paint_gaps_over_100ms_seconds"),
-              2);
+        j.num("repaint_gaps_over_100ms_seconds", sc.window->report.number("paint_gaps_over_100ms_seconds"), 2);
         j.open("tables", '[');
-        for (const auto &c : sc.copies) {
+        for (const auto& c : sc.copies) {
             j.open();
             j.str("copy", c);
             j.integer("rows", copyRows(sc.window->report, c));
@@ -686,11 +673,11 @@ void writeJson(const std::vector<Scale> &scales, const Options &o) {
     std::ofstream(o.json, std::ios::binary | std::ios::trunc) << j.text() << '\n';
 }
 
-int allMain(const Options &o) {
+int allMain(const Options& o) {
     fs::create_directories(o.work);
     FtpServer ftp(o.ftpScript, o.work + "/ftp");
     std::vector<Scale> scales;
-    for (const auto &[rows, path] : o.scales) {
+    for (const auto& [rows, path] : o.scales) {
         Scale sc;
         sc.generated = rows;
         sc.source = path;
@@ -702,14 +689,14 @@ int allMain(const Options &o) {
         writeJson(scales, o);
         std::printf("\nwritten: %s\n", o.json.c_str());
     }
-    for (const Scale &sc : scales)
+    for (const Scale& sc : scales)
         if (!sc.window->ok() || !sc.raw->ok() || !sc.engine->ok() || !sc.server->ok() || !sc.binary->ok() ||
             !sc.countsMatch)
             return 1;
     return 0;
 }
 
-std::vector<std::string> split(const std::string &list) {
+std::vector<std::string> split(const std::string& list) {
     std::vector<std::string> out;
     std::stringstream in(list);
     std::string item;
@@ -720,18 +707,17 @@ std::vector<std::string> split(const std::string &list) {
 }
 
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: vela_bench all --scale ROWS:FILE [...] --work DIR --app EXE --template GDB --ftp-server PY\n"
-        "                      [--repeat K] [--json OUT] [--keep]\n"
-        "       vela_bench window|engine|raw|server-copy --source FDB --template GDB --folder DIR\n"
-        "                      --report FILE [--copies a,b] [--ftp-port P]\n");
+    std::fprintf(stderr,
+                 "usage: vela_bench all --scale ROWS:FILE [...] --work DIR --app EXE --template GDB --ftp-server PY\n"
+                 "                      [--repeat K] [--json OUT] [--keep]\n"
+                 "       vela_bench window|engine|raw|server-copy --source FDB --template GDB --folder DIR\n"
+                 "                      --report FILE [--copies a,b] [--ftp-port P]\n");
     return 2;
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc < 2)
         return usage();
     std::string mode = argv[1];
@@ -750,8 +736,7 @@ int main(int argc, char **argv) {
                     size_t colon = v.find(':');
                     if (colon == std::string::npos)
                         return usage();
-                    o.scales.emplace_back(std::atoll(v.substr(0, colon).c_str()),
-                                          fs::absolute(v.substr(colon + 1)));
+                    o.scales.emplace_back(std::atoll(v.substr(0, colon).c_str()), fs::absolute(v.substr(colon + 1)));
                 } else if (a == "--work")
                     o.work = fs::absolute(value());
                 else if (a == "--app")
@@ -809,7 +794,7 @@ int main(int argc, char **argv) {
         if (mode == "server-copy")
             return serverCopyMain(c);
         return usage();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "vela_bench %s: %s\n", mode.c_str(), e.what());
         return 1;
     }
