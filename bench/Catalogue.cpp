@@ -8,21 +8,20 @@ namespace {
 
 // The quota selections of both phases, once as the quota copy reads them and once as the filter
 // of their products.
-#define PHASE1                                                                                               \
-    "c.ativo = 1 and c.situacao = 'A' and (c.datareferencia > current_timestamp - 90) and "                  \
+#define PHASE1                                                                                                         \
+    "c.ativo = 1 and c.situacao = 'A' and (c.datareferencia > current_timestamp - 90) and "                            \
     "(upper(c.ncotdist) not like 'CM-%')"
-#define PHASE2                                                                                               \
-    "c.ativo = 1 and (c.datareferencia > current_timestamp - 547) and upper(c.ncotdist) like 'CM-%'"
-#define QUOTA_COLUMNS(ativo, enviada)                                                                        \
-    "select c.tidcondpagamento, c.tidcliente, case c.respcancel when '0' then 'Normal' when '1' then "       \
-    "'Cancelada' when '2' then 'Estudo' end as motivocancelamento, c.datareferencia, c.ncotdist, "           \
-    "c.respcancel, "                                                                                         \
-    "c.observacao, c.dataatualizacao, c.data, " ativo " as ativo, c.pppacote, " enviada " as enviada "       \
+#define PHASE2 "c.ativo = 1 and (c.datareferencia > current_timestamp - 547) and upper(c.ncotdist) like 'CM-%'"
+#define QUOTA_COLUMNS(ativo, enviada)                                                                                  \
+    "select c.tidcondpagamento, c.tidcliente, case c.respcancel when '0' then 'Normal' when '1' then "                 \
+    "'Cancelada' when '2' then 'Estudo' end as motivocancelamento, c.datareferencia, c.ncotdist, "                     \
+    "c.respcancel, "                                                                                                   \
+    "c.observacao, c.dataatualizacao, c.data, " ativo " as ativo, c.pppacote, " enviada " as enviada "                 \
     "from cotanegociacao c where "
 
 } // namespace
 
-const std::vector<CopyEntry> &catalogue() {
+const std::vector<CopyEntry>& catalogue() {
     static const std::vector<CopyEntry> entries{
         {"sincronizaEstados",
          "***** Tabela Estados *****",
@@ -34,10 +33,9 @@ const std::vector<CopyEntry> &catalogue() {
          "***** Tabela Usuários *****",
          &sincronizaUsuarios,
          {"USUARIO"},
-         {{"USUARIO",
-           "select tid, ativo, data, dataatualizacao, login, senha, nome, tidarea1, tidarea2, tidarea3, "
-           "tidarea4, tidarea5, tidarea6, tidarea7, tidarea8, tidarea9, tidarea10 from usuario "
-           "where ativo = 1"}}},
+         {{"USUARIO", "select tid, ativo, data, dataatualizacao, login, senha, nome, tidarea1, tidarea2, tidarea3, "
+                      "tidarea4, tidarea5, tidarea6, tidarea7, tidarea8, tidarea9, tidarea10 from usuario "
+                      "where ativo = 1"}}},
         {"sincronizaClasFiscal",
          "***** Tabela Classificações Fiscais *****",
          &sincronizaClasFiscal,
@@ -48,11 +46,10 @@ const std::vector<CopyEntry> &catalogue() {
          "***** Tabela Produtos *****",
          &sincronizaProdutos,
          {"PRODUTO"},
-         {{"PRODUTO",
-           "select tid, codexp, codinterno, pc, pl, pv, dataatualizacao, ativo, descricao, tidfabricante, "
-           "tidclasfiscais, estoqueatual, desconto, origem, status, maingroup, tidstatus, "
-           "descontoadicional, minimocompravenda, pg, desccompensa, pcproduto from produto "
-           "where ativo = 1 and produto.pv > 0"}}},
+         {{"PRODUTO", "select tid, codexp, codinterno, pc, pl, pv, dataatualizacao, ativo, descricao, tidfabricante, "
+                      "tidclasfiscais, estoqueatual, desconto, origem, status, maingroup, tidstatus, "
+                      "descontoadicional, minimocompravenda, pg, desccompensa, pcproduto from produto "
+                      "where ativo = 1 and produto.pv > 0"}}},
         {"sincronizaCategorias",
          "***** Tabela Status *****",
          &sincronizaCategorias,
@@ -62,11 +59,10 @@ const std::vector<CopyEntry> &catalogue() {
          "***** Tabela Empresa *****",
          &sincronizaEmpresas,
          {"EMPRESA"},
-         {{"EMPRESA",
-           "select tid, tiduf, tidcondpagamento, tidtransportadora, tidarea, ativo, data, "
-           "dataatualizacao, razaosocial, nomefantasia, endereco, bairro, cidade, cep, complemento, "
-           "telefone, emailcontato, pessoacontato, cnpj, tipoempresa, deptocontato, tipofrete from "
-           "empresa where ativo = 1 and empresa.razaosocial is not null and trim(razaosocial) <> ''"}}},
+         {{"EMPRESA", "select tid, tiduf, tidcondpagamento, tidtransportadora, tidarea, ativo, data, "
+                      "dataatualizacao, razaosocial, nomefantasia, endereco, bairro, cidade, cep, complemento, "
+                      "telefone, emailcontato, pessoacontato, cnpj, tipoempresa, deptocontato, tipofrete from "
+                      "empresa where ativo = 1 and empresa.razaosocial is not null and trim(razaosocial) <> ''"}}},
         {"sincronizaCondPagamentos",
          "***** Tabela Cond. Pagamento *****",
          &sincronizaCondPagamentos,
@@ -77,18 +73,16 @@ const std::vector<CopyEntry> &catalogue() {
          "***** Tabela Preço *****",
          &sincronizaTabelaPreco,
          {"TABELAPRECO"},
-         {{"TABELAPRECO",
-           "select tid, tidcliente, tidproduto, ativo, data, dataatualizacao, forma, documento, "
-           "valor, pedido, datareferencia, codcliente from tabelaPreco where ativo = 1 and "
-           "datareferencia is not null"}}},
+         {{"TABELAPRECO", "select tid, tidcliente, tidproduto, ativo, data, dataatualizacao, forma, documento, "
+                          "valor, pedido, datareferencia, codcliente from tabelaPreco where ativo = 1 and "
+                          "datareferencia is not null"}}},
         {"sincronizaTransportadora",
          "***** Tabela Transportadora *****",
          &sincronizaTransportadora,
          {"TRANSPORTADORA"},
-         {{"TRANSPORTADORA",
-           "select tid, nome, endereco, bairro, cidade, cep, complemento, pessoaresp, ativo, "
-           "data, dataatualizacao, email, telefone, razaosocial from transportadora "
-           "where ativo = 1"}}},
+         {{"TRANSPORTADORA", "select tid, nome, endereco, bairro, cidade, cep, complemento, pessoaresp, ativo, "
+                             "data, dataatualizacao, email, telefone, razaosocial from transportadora "
+                             "where ativo = 1"}}},
         {"sincronizaConfig",
          "***** Tabela Config *****",
          &sincronizaConfig,
@@ -119,20 +113,18 @@ const std::vector<CopyEntry> &catalogue() {
          "***** Tabela Pedido *****",
          &sincronizaPedido,
          {"PEDIDO"},
-         {{"PEDIDO",
-           "select p.tid, p.tidcliente, p.npeddist, p.datareferencia, p.data, p.ativo, p.dataatualizacao "
-           "from pedido p where p.ativo = 1 and p.respcancel = 0 and exists (select 1 from "
-           "produtopedido pp where pp.tidpedido = p.tid and pp.ativo = 1 and pp.nf is null and "
-           "pp.fonte is null) order by p.tid"}}},
+         {{"PEDIDO", "select p.tid, p.tidcliente, p.npeddist, p.datareferencia, p.data, p.ativo, p.dataatualizacao "
+                     "from pedido p where p.ativo = 1 and p.respcancel = 0 and exists (select 1 from "
+                     "produtopedido pp where pp.tidpedido = p.tid and pp.ativo = 1 and pp.nf is null and "
+                     "pp.fonte is null) order by p.tid"}}},
         {"sincronizaProdutoPedido",
          "***** Tabela Produto Pedido *****",
          &sincronizaProdutoPedido,
          {"PRODUTOPEDIDO"},
-         {{"PRODUTOPEDIDO",
-           "select p.tid, p.tidpedido, p.tidproduto, p.codigointerno, p.codprodcliente, p.pp, "
-           "p.valortotal, p.quantidade, p.dataentrega, p.ativo, p.data, p.dataatualizacao, "
-           "p.NPedCli, p.item from produtopedido p where p.ativo = 1 and p.nf is null and "
-           "p.fonte is null"}}},
+         {{"PRODUTOPEDIDO", "select p.tid, p.tidpedido, p.tidproduto, p.codigointerno, p.codprodcliente, p.pp, "
+                            "p.valortotal, p.quantidade, p.dataentrega, p.ativo, p.data, p.dataatualizacao, "
+                            "p.NPedCli, p.item from produtopedido p where p.ativo = 1 and p.nf is null and "
+                            "p.fonte is null"}}},
         {"sincronizaCotaNegociacao",
          "***** Tabela CotaNegociação *****",
          &sincronizaCotaNegociacao,
@@ -166,8 +158,8 @@ const std::vector<CopyEntry> &catalogue() {
     return entries;
 }
 
-const CopyEntry *findCopy(std::string_view name) {
-    for (const CopyEntry &e : catalogue())
+const CopyEntry* findCopy(std::string_view name) {
+    for (const CopyEntry& e : catalogue())
         if (e.name == name)
             return &e;
     return nullptr;

@@ -31,38 +31,38 @@ namespace vela::bench {
 
 // ---- report --------------------------------------------------------------------------------
 
-void Report::set(const std::string &key, double value) {
+void Report::set(const std::string& key, double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.6f", value);
     values[key] = text;
 }
 
-double Report::number(const std::string &key, double fallback) const {
+double Report::number(const std::string& key, double fallback) const {
     auto it = values.find(key);
     return it == values.end() ? fallback : std::strtod(it->second.c_str(), nullptr);
 }
 
-std::string Report::text(const std::string &key) const {
+std::string Report::text(const std::string& key) const {
     auto it = values.find(key);
     return it == values.end() ? std::string() : it->second;
 }
 
-void Report::write(const std::string &path) const {
+void Report::write(const std::string& path) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (const auto &[k, v] : values) {
+    for (const auto& [k, v] : values) {
         std::string flat = v;
-        for (char &c : flat)
+        for (char& c : flat)
             if (c == '\n' || c == '\r')
                 c = ' ';
         out << "k " << k << ' ' << flat << '\n';
     }
-    for (const auto &[name, secs] : tables)
+    for (const auto& [name, secs] : tables)
         out << "t " << name << ' ' << secs << '\n';
-    for (const auto &[table, rows] : mobileRows)
+    for (const auto& [table, rows] : mobileRows)
         out << "m " << table << ' ' << rows << '\n';
 }
 
-Report Report::read(const std::string &path) {
+Report Report::read(const std::string& path) {
     Report r;
     std::ifstream in(path, std::ios::binary);
     std::string line;
@@ -87,17 +87,16 @@ Report Report::read(const std::string &path) {
 
 std::vector<std::string> mobileTables() {
     std::vector<std::string> out;
-    for (const CopyEntry &e : catalogue())
+    for (const CopyEntry& e : catalogue())
         for (std::string_view t : e.mobileTables)
             out.emplace_back(t);
     return out;
 }
 
-std::map<std::string, long long> countRows(const std::string &database,
-                                           const std::vector<std::string> &tables) {
+std::map<std::string, long long> countRows(const std::string& database, const std::vector<std::string>& tables) {
     Connection c("count", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
     std::map<std::string, long long> out;
-    for (const std::string &t : tables) {
+    for (const std::string& t : tables) {
         Query q(c, "count " + t, "select count(*) from " + t);
         q.open();
         out[t] = q.eof() ? 0 : q.row().getInt64(0);
@@ -122,15 +121,15 @@ std::pair<long, long> memoryKiB() {
 
 namespace {
 
-void copyTemplate(const std::string &templ, const std::string &target) {
+void copyTemplate(const std::string& templ, const std::string& target) {
     fs::create_directories(fs::path(target).parent_path());
     fs::copy_file(templ, target, fs::copy_options::overwrite_existing);
 }
 
-bool included(const ChildOptions &o, std::string_view name) {
+bool included(const ChildOptions& o, std::string_view name) {
     if (o.copies.empty())
         return true;
-    for (const std::string &c : o.copies)
+    for (const std::string& c : o.copies)
         if (c == name)
             return true;
     return false;
@@ -146,15 +145,14 @@ double cpuSeconds() {
 
 // The template copy, with the disk writes of the database left to the system: what the run would
 // cost if it switched forced writes off while it fills the file.
-void forcedWritesOff(const std::string &database) {
-    std::string command =
-        std::string(VELA_GFIX) + " -write async '" + database + "' -user SYSDBA -password quillfern";
+void forcedWritesOff(const std::string& database) {
+    std::string command = std::string(VELA_GFIX) + " -write async '" + database + "' -user SYSDBA -password quillfern";
     if (std::system(command.c_str()) != 0)
         throw Error("failed: " + command);
 }
 
 void shutdownEngine() {
-    Firebird::IProvider *provider = fb::master()->getDispatcher();
+    Firebird::IProvider* provider = fb::master()->getDispatcher();
     try {
         fb::Status st;
         provider->shutdown(&st, 0, fb_shutrsn_app_stopped);
@@ -168,11 +166,11 @@ void shutdownEngine() {
 // The window as the program has it; the two overrides only note the time of each table copy's
 // header line and count the event rounds, then do exactly what the window does.
 class BenchWindow : public TfrmPrincipal {
-  public:
+public:
     using TfrmPrincipal::TfrmPrincipal;
 
     struct Mark {
-        const CopyEntry *copy;
+        const CopyEntry* copy;
         Clock::time_point at;
     };
     std::vector<Mark> marks;
@@ -192,11 +190,11 @@ class BenchWindow : public TfrmPrincipal {
         TfrmPrincipal::processEvents();
     }
 
-  private:
-    static const std::vector<std::string> &headers() {
+private:
+    static const std::vector<std::string>& headers() {
         static const std::vector<std::string> h = [] {
             std::vector<std::string> out;
-            for (const CopyEntry &e : catalogue())
+            for (const CopyEntry& e : catalogue())
                 out.push_back(cp1252::fromUtf8(e.header));
             return out;
         }();
@@ -206,11 +204,11 @@ class BenchWindow : public TfrmPrincipal {
 
 // Notes when the run log box and the gauge are painted.
 class PaintClock : public QObject {
-  public:
+public:
     std::vector<Clock::time_point> paints;
 
-  protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint)
             paints.push_back(Clock::now());
         return QObject::eventFilter(watched, event);
@@ -219,10 +217,10 @@ class PaintClock : public QObject {
 
 } // namespace
 
-int windowMain(const ChildOptions &o) {
+int windowMain(const ChildOptions& o) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static char name[] = "atualizavela-movel";
-    static char *argv[] = {name, nullptr};
+    static char* argv[] = {name, nullptr};
     int argc = 1;
     Report rep;
     int code = 0;
@@ -260,8 +258,8 @@ int windowMain(const ChildOptions &o) {
         rep.set("event_rounds", static_cast<double>(w.eventRounds));
         rep.set("ended", w.ended() ? "1" : "0");
         if (w.ended()) {
-            rep.set("error", w.lastError().isEmpty() ? w.runLog().lines().last().toStdString()
-                                                     : w.lastError().toStdString());
+            rep.set("error",
+                    w.lastError().isEmpty() ? w.runLog().lines().last().toStdString() : w.lastError().toStdString());
             code = 1;
         }
         if (!w.marks.empty())
@@ -286,7 +284,7 @@ int windowMain(const ChildOptions &o) {
             if (gap > worst) {
                 worst = gap;
                 where = "setup";
-                for (const auto &m : w.marks)
+                for (const auto& m : w.marks)
                     if (m.at <= prev) {
                         char offset[32];
                         std::snprintf(offset, sizeof offset, " at +%.2f s", seconds(m.at, prev));
@@ -319,12 +317,23 @@ int windowMain(const ChildOptions &o) {
         content.shrink_to_fit();
 
         if (o.ftpPort && !w.ended()) {
-            auto u0 = Clock::now();
-            w.Button3Click();
-            auto u1 = Clock::now();
-            rep.set("upload_seconds", seconds(u0, u1));
-            QStringList lines = w.runLog().lines();
-            rep.set("upload_last_line", lines.isEmpty() ? std::string() : lines.last().toStdString());
+            // A few uploads, the fastest counting: a local transfer lasts a fraction of a second.
+            double best = -1;
+            for (int i = 0; i < 5 && !w.ended(); ++i) {
+                auto before = static_cast<long long>(w.runLog().lines().size());
+                auto u0 = Clock::now();
+                w.Button3Click();
+                double secs = seconds(u0, Clock::now());
+                QStringList lines = w.runLog().lines();
+                rep.set("upload_log_lines", static_cast<double>(lines.size() - before));
+                rep.set("upload_last_line", lines.isEmpty() ? std::string() : lines.last().toStdString());
+                if (lines.isEmpty() || lines.last() != QStringLiteral("Exportação Concluída."))
+                    break;
+                if (best < 0 || secs < best)
+                    best = secs;
+            }
+            if (best >= 0)
+                rep.set("upload_seconds", best);
         }
         // The floor under the per-row window cost: one round of event processing with nothing to do.
         {
@@ -385,7 +394,7 @@ int windowMain(const ChildOptions &o) {
 namespace {
 
 class NullHost : public CopyHost {
-  public:
+public:
     void appendLog(std::string_view) override {}
     void setGaugePosition(int) override {}
     void setGaugeMaximum(int) override {}
@@ -395,7 +404,7 @@ class NullHost : public CopyHost {
 
 } // namespace
 
-int engineMain(const ChildOptions &o) {
+int engineMain(const ChildOptions& o) {
     Report rep;
     std::string mobile = o.folder + "/BANCODADOS.gdb";
     {
@@ -412,7 +421,7 @@ int engineMain(const ChildOptions &o) {
         // Each table's time runs to the start of the next; the last one's includes the closing
         // commit, as it does in the window's run.
         std::vector<std::pair<std::string, Clock::time_point>> starts;
-        for (const CopyEntry &e : catalogue()) {
+        for (const CopyEntry& e : catalogue()) {
             if (included(o, e.name))
                 starts.emplace_back(std::string(e.name), Clock::now());
             e.copy(dm, host);
@@ -420,8 +429,7 @@ int engineMain(const ChildOptions &o) {
         dm.FDConnectionBancoMovel.close();
         auto t1 = Clock::now();
         for (size_t i = 0; i < starts.size(); ++i)
-            rep.table(starts[i].first,
-                      seconds(starts[i].second, i + 1 < starts.size() ? starts[i + 1].second : t1));
+            rep.table(starts[i].first, seconds(starts[i].second, i + 1 < starts.size() ? starts[i + 1].second : t1));
         rep.set("seconds", seconds(t0, t1));
         rep.set("cpu_seconds", cpuSeconds() - c0);
         rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
@@ -437,18 +445,18 @@ int engineMain(const ChildOptions &o) {
 namespace {
 
 struct Released {
-    template <typename T> void operator()(T *p) const {
+    template <typename T> void operator()(T* p) const {
         if (p)
             p->release();
     }
 };
 
 // The column names of a SELECT, prepared on the source.
-std::vector<std::string> selectColumns(Connection &source, std::string_view select) {
+std::vector<std::string> selectColumns(Connection& source, std::string_view select) {
     fb::Status st;
-    Firebird::IStatement *s = source.attachment()->prepare(&st, source.statementTransaction().handle(), 0,
-                                                           std::string(select).c_str(), SQL_DIALECT_V6,
-                                                           Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    Firebird::IStatement* s =
+        source.attachment()->prepare(&st, source.statementTransaction().handle(), 0, std::string(select).c_str(),
+                                     SQL_DIALECT_V6, Firebird::IStatement::PREPARE_PREFETCH_METADATA);
     std::unique_ptr<Firebird::IMessageMetadata, Released> meta(s->getOutputMetadata(&st));
     std::vector<std::string> names;
     for (unsigned i = 0, n = meta->getCount(&st); i < n; ++i)
@@ -457,7 +465,7 @@ std::vector<std::string> selectColumns(Connection &source, std::string_view sele
     return names;
 }
 
-std::string join(const std::vector<std::string> &items, const std::string &prefix = {}) {
+std::string join(const std::vector<std::string>& items, const std::string& prefix = {}) {
     std::string out;
     for (size_t i = 0; i < items.size(); ++i)
         out += (i ? ", " : "") + prefix + items[i];
@@ -465,9 +473,8 @@ std::string join(const std::vector<std::string> &items, const std::string &prefi
 }
 
 struct Mobile {
-    explicit Mobile(const std::string &path)
-        : connection("raw mobile",
-                     {"Database=" + path, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"}),
+    explicit Mobile(const std::string& path)
+        : connection("raw mobile", {"Database=" + path, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"}),
           transaction(connection, Transaction::Mode::ReadCommitted) {
         connection.setDefaultTransaction(&transaction);
         connection.open();
@@ -479,7 +486,7 @@ struct Mobile {
 
 } // namespace
 
-int rawMain(const ChildOptions &o) {
+int rawMain(const ChildOptions& o) {
     Report rep;
     std::string mobilePath = o.folder + "/BANCODADOS.gdb";
     copyTemplate(o.templ, mobilePath);
@@ -490,28 +497,28 @@ int rawMain(const ChildOptions &o) {
                           {"Database=" + o.source, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
         Mobile mobile(mobilePath);
         source.open();
-        const CopyEntry *last = nullptr;
-        for (const CopyEntry &e : catalogue())
+        const CopyEntry* last = nullptr;
+        for (const CopyEntry& e : catalogue())
             if (included(o, e.name))
                 last = &e;
         Clock::time_point lastStart;
         auto t0 = Clock::now();
         double c0 = cpuSeconds();
-        for (const CopyEntry &e : catalogue()) {
+        for (const CopyEntry& e : catalogue()) {
             if (!included(o, e.name))
                 continue;
             auto a = Clock::now();
             // Made durable where the run makes them durable: at the start of the next table.
             mobile.transaction.commitRetaining();
-            for (const RawPart &part : e.raw) {
+            for (const RawPart& part : e.raw) {
                 // The minimal loop: each row fetched into one buffer and inserted from that same
                 // buffer, the SELECT's own layout serving as the INSERT's parameters.
                 fb::Status st;
-                Firebird::ITransaction *readTx = source.statementTransaction().handle();
-                Firebird::ITransaction *writeTx = mobile.transaction.handle();
-                Firebird::IStatement *select = source.attachment()->prepare(
-                    &st, readTx, 0, std::string(part.select).c_str(), SQL_DIALECT_V6,
-                    Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+                Firebird::ITransaction* readTx = source.statementTransaction().handle();
+                Firebird::ITransaction* writeTx = mobile.transaction.handle();
+                Firebird::IStatement* select =
+                    source.attachment()->prepare(&st, readTx, 0, std::string(part.select).c_str(), SQL_DIALECT_V6,
+                                                 Firebird::IStatement::PREPARE_PREFETCH_METADATA);
                 std::unique_ptr<Firebird::IMessageMetadata, Released> meta(select->getOutputMetadata(&st));
                 std::vector<std::string> names;
                 for (unsigned i = 0, n = meta->getCount(&st); i < n; ++i)
@@ -519,12 +526,12 @@ int rawMain(const ChildOptions &o) {
                 std::string marks;
                 for (size_t i = 0; i < names.size(); ++i)
                     marks += i ? ", ?" : "?";
-                std::string sql = "INSERT INTO " + std::string(part.mobileTable) + " (" + join(names) +
-                                  ") VALUES (" + marks + ")";
-                Firebird::IStatement *insert =
+                std::string sql =
+                    "INSERT INTO " + std::string(part.mobileTable) + " (" + join(names) + ") VALUES (" + marks + ")";
+                Firebird::IStatement* insert =
                     mobile.connection.attachment()->prepare(&st, writeTx, 0, sql.c_str(), SQL_DIALECT_V6, 0);
                 std::vector<unsigned char> buffer(meta->getMessageLength(&st));
-                Firebird::IResultSet *rows = select->openCursor(&st, readTx, nullptr, nullptr, meta.get(), 0);
+                Firebird::IResultSet* rows = select->openCursor(&st, readTx, nullptr, nullptr, meta.get(), 0);
                 while (rows->fetchNext(&st, buffer.data()) == Firebird::IStatus::RESULT_OK)
                     insert->execute(&st, writeTx, meta.get(), buffer.data(), nullptr, nullptr);
                 rows->close(&st);
@@ -554,7 +561,7 @@ int rawMain(const ChildOptions &o) {
 
 // ---- Firebird's own copy -------------------------------------------------------------------
 
-int serverCopyMain(const ChildOptions &o) {
+int serverCopyMain(const ChildOptions& o) {
     Report rep;
     std::string mobilePath = o.folder + "/BANCODADOS.gdb";
     copyTemplate(o.templ, mobilePath);
@@ -573,29 +580,28 @@ int serverCopyMain(const ChildOptions &o) {
         };
         // The blocks are written before the clock starts; only their execution is timed.
         struct Block {
-            const CopyEntry *copy;
+            const CopyEntry* copy;
             std::string sql;
         };
         std::vector<Block> blocks;
-        for (const CopyEntry &e : catalogue()) {
+        for (const CopyEntry& e : catalogue()) {
             if (!included(o, e.name))
                 continue;
-            for (const RawPart &part : e.raw) {
+            for (const RawPart& part : e.raw) {
                 std::vector<std::string> names = selectColumns(source, part.select);
                 std::string sql = "EXECUTE BLOCK AS\n";
                 for (size_t i = 0; i < names.size(); ++i)
-                    sql += "  DECLARE V" + std::to_string(i) + " TYPE OF COLUMN " +
-                           std::string(part.mobileTable) + "." + names[i] + ";\n";
+                    sql += "  DECLARE V" + std::to_string(i) + " TYPE OF COLUMN " + std::string(part.mobileTable) +
+                           "." + names[i] + ";\n";
                 std::vector<std::string> vars, into;
                 for (size_t i = 0; i < names.size(); ++i) {
                     vars.push_back(":V" + std::to_string(i));
                     into.push_back(":V" + std::to_string(i));
                 }
-                sql += "BEGIN\n  FOR EXECUTE STATEMENT " + quote(part.select) +
-                       "\n    ON EXTERNAL DATA SOURCE " + quote(o.source) +
-                       " AS USER 'SYSDBA' PASSWORD 'quillfern'\n    INTO " + join(into) +
-                       "\n  DO\n    INSERT INTO " + std::string(part.mobileTable) + " (" + join(names) +
-                       ") VALUES (" + join(vars) + ");\nEND";
+                sql += "BEGIN\n  FOR EXECUTE STATEMENT " + quote(part.select) + "\n    ON EXTERNAL DATA SOURCE " +
+                       quote(o.source) + " AS USER 'SYSDBA' PASSWORD 'quillfern'\n    INTO " + join(into) +
+                       "\n  DO\n    INSERT INTO " + std::string(part.mobileTable) + " (" + join(names) + ") VALUES (" +
+                       join(vars) + ");\nEND";
                 blocks.push_back({&e, sql});
             }
         }
@@ -604,14 +610,13 @@ int serverCopyMain(const ChildOptions &o) {
         auto t0 = Clock::now();
         double c0 = cpuSeconds();
         for (size_t i = 0; i < blocks.size();) {
-            const CopyEntry *copy = blocks[i].copy;
+            const CopyEntry* copy = blocks[i].copy;
             auto a = Clock::now();
             mobile.transaction.commitRetaining();
             for (; i < blocks.size() && blocks[i].copy == copy; ++i) {
                 fb::Status st;
-                mobile.connection.attachment()->execute(&st, mobile.transaction.handle(), 0,
-                                                        blocks[i].sql.c_str(), SQL_DIALECT_V6, nullptr,
-                                                        nullptr, nullptr, nullptr);
+                mobile.connection.attachment()->execute(&st, mobile.transaction.handle(), 0, blocks[i].sql.c_str(),
+                                                        SQL_DIALECT_V6, nullptr, nullptr, nullptr, nullptr);
             }
             if (i < blocks.size())
                 rep.table(std::string(copy->name), seconds(a, Clock::now()));
