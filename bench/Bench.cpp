@@ -520,6 +520,12 @@ void print(const Scale& sc) {
                 sc.binaryLogBytes, sc.window->report.number("log_lines"), sc.window->report.number("event_rounds"),
                 sc.window->report.number("paints"), sc.window->report.number("max_paint_gap_ms"),
                 sc.window->report.text("max_paint_gap_in").c_str());
+    if (sc.windowAsync)
+        std::printf("  with forced writes off: %.0f repaint gaps over 100 ms, %.2f s in all, longest %.0f ms (in %s)\n",
+                    sc.windowAsync->report.number("paint_gaps_over_100ms"),
+                    sc.windowAsync->report.number("paint_gaps_over_100ms_seconds"),
+                    sc.windowAsync->report.number("max_paint_gap_ms"),
+                    sc.windowAsync->report.text("max_paint_gap_in").c_str());
     std::printf("  peak memory of the window process at the end of step 1: %.1f MB (before the upload and the "
                 "saved log)\n",
                 sc.window->report.number("peak_rss_kib_after_run") / 1024.0);
@@ -650,6 +656,11 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.str("max_repaint_gap_in", sc.window->report.text("max_paint_gap_in"));
         j.num("repaint_gaps_over_100ms", sc.window->report.number("paint_gaps_over_100ms"), 0);
         j.num("repaint_gaps_over_100ms_seconds", sc.window->report.number("paint_gaps_over_100ms_seconds"), 2);
+        if (sc.windowAsync) {
+            j.num("forced_writes_off_max_repaint_gap_ms", sc.windowAsync->report.number("max_paint_gap_ms"), 0);
+            j.num("forced_writes_off_repaint_gaps_over_100ms", sc.windowAsync->report.number("paint_gaps_over_100ms"),
+                  0);
+        }
         j.open("tables", '[');
         for (const auto& c : sc.copies) {
             j.open();
