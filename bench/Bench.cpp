@@ -227,6 +227,12 @@ public:
     }
     void str(const char* key, const std::string& v) {
         item(key);
+        quote(v);
+    }
+    const std::string& text() const { return out_; }
+
+private:
+    void quote(const std::string& v) {
         out_ += '"';
         for (unsigned char c : v) {
             if (c == '"' || c == '\\') {
@@ -242,9 +248,6 @@ public:
         }
         out_ += '"';
     }
-    const std::string& text() const { return out_; }
-
-private:
     void newline() {
         out_ += '\n';
         out_.append(first_.size() * 2, ' ');
@@ -257,7 +260,7 @@ private:
             newline();
         }
         if (key) {
-            str(nullptr, key);
+            quote(key);
             out_ += ": ";
         }
     }
