@@ -7,8 +7,8 @@ namespace vela {
 // Horizontal bar with its percentage written on it. The position is clamped to
 // [minimum, maximum]; a maximum below the minimum is refused.
 class Gauge : public QWidget {
-public:
-    explicit Gauge(QWidget* parent = nullptr);
+  public:
+    explicit Gauge(QWidget *parent = nullptr);
 
     int minValue() const { return min_; }
     int maxValue() const { return max_; }
@@ -19,10 +19,10 @@ public:
     void setProgress(int value);
     void addProgress(int delta);
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
+  protected:
+    void paintEvent(QPaintEvent *event) override;
 
-private:
+  private:
     void changed();
 
     int min_ = 0;

@@ -13,13 +13,13 @@ namespace vela {
 
 QString fromCp1252(std::string_view bytes) {
     QString s(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    QChar* out = s.data();
+    QChar *out = s.data();
     for (unsigned char b : bytes)
         *out++ = QChar(cp1252::toUnicode(b));
     return s;
 }
 
-std::string toCp1252(const QString& text) {
+std::string toCp1252(const QString &text) {
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));
     for (QChar c : text)
@@ -27,9 +27,11 @@ std::string toCp1252(const QString& text) {
     return out;
 }
 
-RunLog::RunLog(QPlainTextEdit* memo) : memo_(memo) { sinceFlush_.start(); }
+RunLog::RunLog(QPlainTextEdit *memo) : memo_(memo) {
+    sinceFlush_.start();
+}
 
-void RunLog::append(const QString& line) {
+void RunLog::append(const QString &line) {
     if (hasPending_)
         pending_.append(QLatin1Char('\n'));
     pending_.append(line);
@@ -42,7 +44,7 @@ void RunLog::appendCp1252(std::string_view line) {
         pending_.append(QLatin1Char('\n'));
     qsizetype at = pending_.size();
     pending_.resize(at + static_cast<qsizetype>(line.size()));
-    QChar* out = pending_.data() + at;
+    QChar *out = pending_.data() + at;
     for (unsigned char b : line)
         *out++ = QChar(cp1252::toUnicode(b));
     hasPending_ = true;
@@ -66,14 +68,14 @@ void RunLog::flush() {
     pending_.clear();
     hasPending_ = false;
     trim();
-    if (QScrollBar* bar = memo_->verticalScrollBar())
+    if (QScrollBar *bar = memo_->verticalScrollBar())
         bar->setValue(bar->maximum());
 }
 
 namespace {
 
 // The text of a document split at its block separators.
-QStringList splitBlocks(const QString& raw) {
+QStringList splitBlocks(const QString &raw) {
     QStringList out;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= raw.size(); ++i) {
@@ -89,7 +91,7 @@ QStringList splitBlocks(const QString& raw) {
 } // namespace
 
 void RunLog::trim() {
-    QTextDocument* doc = memo_->document();
+    QTextDocument *doc = memo_->document();
     int excess = doc->blockCount() - kShownLines;
     if (excess < kShownLines)
         return;
@@ -99,7 +101,7 @@ void RunLog::trim() {
     // The selection ends at the start of the first kept block, so its last piece is empty.
     QStringList moved = splitBlocks(cursor.selection().toRawText());
     moved.removeLast();
-    for (const QString& line : moved) {
+    for (const QString &line : moved) {
         head_ += toCp1252(line);
         head_ += "\r\n";
     }
@@ -122,7 +124,7 @@ QStringList RunLog::lines() {
 std::string RunLog::fileContent() {
     flush();
     std::string out = head_;
-    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
+    for (const QString &line : splitBlocks(memo_->document()->toRawText())) {
         out += toCp1252(line);
         out += "\r\n";
     }

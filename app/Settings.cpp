@@ -8,17 +8,23 @@ namespace vela {
 
 namespace {
 
-QString join(const QString& folder, const QString& relative) {
+QString join(const QString &folder, const QString &relative) {
     return QDir::toNativeSeparators(QDir::cleanPath(folder + QLatin1Char('/') + relative));
 }
 
 } // namespace
 
-QString AppSettings::mobilePath() const { return join(mobileFolder, QStringLiteral("Banco/BANCODADOS.gdb")); }
+QString AppSettings::mobilePath() const {
+    return join(mobileFolder, QStringLiteral("Banco/BANCODADOS.gdb"));
+}
 
-QString AppSettings::templatePath() const { return join(mobileFolder, QStringLiteral("Banco/VAZIO.GDB")); }
+QString AppSettings::templatePath() const {
+    return join(mobileFolder, QStringLiteral("Banco/VAZIO.GDB"));
+}
 
-QString AppSettings::maquinasPath() const { return join(mobileFolder, QStringLiteral("maquinas.txt")); }
+QString AppSettings::maquinasPath() const {
+    return join(mobileFolder, QStringLiteral("maquinas.txt"));
+}
 
 AppSettings loadSettings() {
     AppSettings s;

@@ -3,6 +3,11 @@
 #include "app/Gauge.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
+#include "publish/FileSize.h"
+#include "publish/FtpClient.h"
+#include "publish/GaugeScale.h"
+#include "publish/RemotePath.h"
+#include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
 #include <QApplication>
@@ -28,14 +33,16 @@ namespace vela {
 
 namespace {
 
-const char* const kLogFileName = "logAtualizaVela-Movel.txt";
+const char *const kLogFileName = "logAtualizaVela-Movel.txt";
 
-QString text(const std::exception& e) { return QString::fromUtf8(e.what()); }
+QString text(const std::exception &e) {
+    return QString::fromUtf8(e.what());
+}
 
 // The busy pointer while the database is worked on, and no second step started from inside one.
 class StepGuard {
-public:
-    explicit StepGuard(TfrmPrincipal& w) : w_(w) {
+  public:
+    explicit StepGuard(TfrmPrincipal &w) : w_(w) {
         w_.Button5->setEnabled(false);
         w_.Button3->setEnabled(false);
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -46,15 +53,16 @@ public:
         w_.Button3->setEnabled(true);
     }
 
-private:
-    TfrmPrincipal& w_;
+  private:
+    TfrmPrincipal &w_;
 };
 
-std::optional<QString> writeFile(const QString& path, const std::string& bytes) {
+std::optional<QString> writeFile(const QString &path, const std::string &bytes) {
     QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("Cannot create file \"%1\". %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -68,18 +76,21 @@ std::optional<QString> writeFile(const QString& path, const std::string& bytes) 
         done += static_cast<size_t>(n);
     }
     if (::close(fd) != 0)
-        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("Cannot create file \"%1\". %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return std::nullopt;
 }
 
 } // namespace
 
-TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
+TfrmPrincipal::TfrmPrincipal(const AppSettings &settings, QWidget *parent)
     : QWidget(parent), Label1(new QLabel(QStringLiteral("Pasta Local:"), this)), Edit1(new QLineEdit(this)),
-      Edit2(new QLineEdit(this)), Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
-      Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)), Gauge1(new Gauge(this)),
-      Memo1(new QPlainTextEdit(this)), Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)),
-      settings_(settings), log_(Memo1) {
+      Edit2(new QLineEdit(this)),
+      Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
+      Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)),
+      Gauge1(new Gauge(this)), Memo1(new QPlainTextEdit(this)),
+      Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)), settings_(settings),
+      log_(Memo1) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("frmPrincipal"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -126,13 +137,13 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
 
     headless_ = QGuiApplication::platformName() == QLatin1String("offscreen") ||
                 QGuiApplication::platformName() == QLatin1String("minimal");
-    if (QScreen* screen = QGuiApplication::primaryScreen())
+    if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
 TfrmPrincipal::~TfrmPrincipal() = default;
 
-void TfrmPrincipal::showEvent(QShowEvent* event) {
+void TfrmPrincipal::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (!shown_) {
         shown_ = true;
@@ -143,7 +154,7 @@ void TfrmPrincipal::showEvent(QShowEvent* event) {
 void TfrmPrincipal::FormShow() {
     QStringList args = QCoreApplication::arguments();
     QString first = args.size() > 1 ? args.at(1) : QString();
-    for (QChar& c : first)
+    for (QChar &c : first)
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
             c = QChar(c.unicode() - 'a' + 'A');
     if (first != QLatin1String("EXECUTAR"))
@@ -161,17 +172,29 @@ void TfrmPrincipal::FormShow() {
 
 // ---- run log, gauge, events -------------------------------------------------------------------
 
-void TfrmPrincipal::appendLog(std::string_view line) { log_.appendCp1252(line); }
+void TfrmPrincipal::appendLog(std::string_view line) {
+    log_.appendCp1252(line);
+}
 
-void TfrmPrincipal::appendLine(const QString& line) { log_.append(line); }
+void TfrmPrincipal::appendLine(const QString &line) {
+    log_.append(line);
+}
 
-void TfrmPrincipal::setGaugePosition(int position) { Gauge1->setProgress(position); }
+void TfrmPrincipal::setGaugePosition(int position) {
+    Gauge1->setProgress(position);
+}
 
-void TfrmPrincipal::setGaugeMaximum(int maximum) { Gauge1->setMaxValue(maximum); }
+void TfrmPrincipal::setGaugeMaximum(int maximum) {
+    Gauge1->setMaxValue(maximum);
+}
 
-void TfrmPrincipal::stepGauge() { Gauge1->addProgress(1); }
+void TfrmPrincipal::stepGauge() {
+    Gauge1->addProgress(1);
+}
 
-void TfrmPrincipal::processEvents() { QCoreApplication::processEvents(); }
+void TfrmPrincipal::processEvents() {
+    QCoreApplication::processEvents();
+}
 
 QString TfrmPrincipal::logFilePath() const {
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/')) +
@@ -188,7 +211,7 @@ bool TfrmPrincipal::saveLog() {
 
 // ---- failure handling -------------------------------------------------------------------------
 
-void TfrmPrincipal::errorBox(const QString& message) {
+void TfrmPrincipal::errorBox(const QString &message) {
     lastError_ = message;
     log_.flush();
     if (!headless_) {
@@ -206,7 +229,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
     }
 }
 
-void TfrmPrincipal::failAndEnd(const QString& message) {
+void TfrmPrincipal::failAndEnd(const QString &message) {
     appendLine(message);
     if (!saveLog())
         return;
@@ -220,7 +243,7 @@ void TfrmPrincipal::endProgram(int code) {
     if (dm_) {
         try {
             dm_->release();
-        } catch (const std::exception& e) {
+        } catch (const std::exception &e) {
             std::fprintf(stderr, "%s\n", e.what());
         }
     }
@@ -253,7 +276,8 @@ void TfrmPrincipal::Button1Click() {
     std::filesystem::copy_file(QFile::encodeName(settings_.templatePath()).constData(),
                                QFile::encodeName(Edit1->text()).constData(),
                                std::filesystem::copy_options::overwrite_existing, ec);
-    appendLine(ec ? QStringLiteral("Erro ao Copiar") : QStringLiteral("Banco Vazio pronto para Sincronização"));
+    appendLine(ec ? QStringLiteral("Erro ao Copiar")
+                  : QStringLiteral("Banco Vazio pronto para Sincronização"));
     appendLine(settings_.templatePath());
     appendLine(Edit1->text());
     dm_->FDConnectionBancoMovel.open();
@@ -269,7 +293,7 @@ bool TfrmPrincipal::runStep1() {
         dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
         dm_->FDConnectionBancoVela.open();
         dm_->FDTransactionBancoMovel.start();
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         errorBox(text(e));
         return false;
     }
@@ -289,7 +313,7 @@ bool TfrmPrincipal::runStep1() {
         for (Copy copy : copies)
             (this->*copy)();
         dm_->FDConnectionBancoMovel.close();
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         failAndEnd(text(e));
         return false;
     }
@@ -297,33 +321,75 @@ bool TfrmPrincipal::runStep1() {
     return true;
 }
 
-void TfrmPrincipal::Button5Click() { runStep1(); }
+void TfrmPrincipal::Button5Click() {
+    runStep1();
+}
 
 // ---- step 2: the upload -----------------------------------------------------------------------
 
-bool TfrmPrincipal::runStep2() { return true; }
+bool TfrmPrincipal::runStep2() {
+    return true;
+}
 
-void TfrmPrincipal::Button3Click() { runStep2(); }
+void TfrmPrincipal::Button3Click() {
+    runStep2();
+}
 
 // ---- the table copies -------------------------------------------------------------------------
 
-void TfrmPrincipal::sincronizaEstados() { vela::sincronizaEstados(*dm_, *this); }
-void TfrmPrincipal::sincronizaUsuarios() { vela::sincronizaUsuarios(*dm_, *this); }
-void TfrmPrincipal::sincronizaClasFiscal() { vela::sincronizaClasFiscal(*dm_, *this); }
-void TfrmPrincipal::sincronizaProdutos() { vela::sincronizaProdutos(*dm_, *this); }
-void TfrmPrincipal::sincronizaCategorias() { vela::sincronizaCategorias(*dm_, *this); }
-void TfrmPrincipal::sincronizaEmpresas() { vela::sincronizaEmpresas(*dm_, *this); }
-void TfrmPrincipal::sincronizaCondPagamentos() { vela::sincronizaCondPagamentos(*dm_, *this); }
-void TfrmPrincipal::sincronizaTabelaPreco() { vela::sincronizaTabelaPreco(*dm_, *this); }
-void TfrmPrincipal::sincronizaTransportadora() { vela::sincronizaTransportadora(*dm_, *this); }
-void TfrmPrincipal::sincronizaConfig() { vela::sincronizaConfig(*dm_, *this); }
-void TfrmPrincipal::sincronizaArea() { vela::sincronizaArea(*dm_, *this); }
-void TfrmPrincipal::sincronizaContatosCliente() { vela::sincronizaContatosCliente(*dm_, *this); }
-void TfrmPrincipal::sincronizaGPVendedor() { vela::sincronizaGPVendedor(*dm_, *this); }
-void TfrmPrincipal::sincronizaPedido() { vela::sincronizaPedido(*dm_, *this); }
-void TfrmPrincipal::sincronizaProdutoPedido() { vela::sincronizaProdutoPedido(*dm_, *this); }
-void TfrmPrincipal::sincronizaCotaNegociacao() { vela::sincronizaCotaNegociacao(*dm_, *this); }
-void TfrmPrincipal::sincronizaAgendaVendedor() { vela::sincronizaAgendaVendedor(*dm_, *this); }
-void TfrmPrincipal::sincronizaCVF() { vela::sincronizaCVF(*dm_, *this); }
+void TfrmPrincipal::sincronizaEstados() {
+    vela::sincronizaEstados(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaUsuarios() {
+    vela::sincronizaUsuarios(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaClasFiscal() {
+    vela::sincronizaClasFiscal(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaProdutos() {
+    vela::sincronizaProdutos(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaCategorias() {
+    vela::sincronizaCategorias(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaEmpresas() {
+    vela::sincronizaEmpresas(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaCondPagamentos() {
+    vela::sincronizaCondPagamentos(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaTabelaPreco() {
+    vela::sincronizaTabelaPreco(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaTransportadora() {
+    vela::sincronizaTransportadora(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaConfig() {
+    vela::sincronizaConfig(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaArea() {
+    vela::sincronizaArea(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaContatosCliente() {
+    vela::sincronizaContatosCliente(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaGPVendedor() {
+    vela::sincronizaGPVendedor(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaPedido() {
+    vela::sincronizaPedido(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaProdutoPedido() {
+    vela::sincronizaProdutoPedido(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaCotaNegociacao() {
+    vela::sincronizaCotaNegociacao(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaAgendaVendedor() {
+    vela::sincronizaAgendaVendedor(*dm_, *this);
+}
+void TfrmPrincipal::sincronizaCVF() {
+    vela::sincronizaCVF(*dm_, *this);
+}
 
 } // namespace vela

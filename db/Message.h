@@ -12,7 +12,7 @@ namespace vela {
 
 // One column of a message (a result row or a parameter set), read once from the metadata.
 struct Column {
-    std::string name; // alias for result columns, upper-case
+    std::string name;  // alias for result columns, upper-case
     unsigned type = 0; // SQL_* without the nullable bit
     int scale = 0;
     unsigned length = 0;
@@ -22,23 +22,23 @@ struct Column {
 };
 
 // The SQL type names shown in type-mismatch messages.
-const char* typeName(const Column& column);
+const char *typeName(const Column &column);
 
 // A message buffer laid out by its metadata: allocated once, reused for every row.
 class Message {
-public:
+  public:
     Message() = default;
-    explicit Message(Firebird::IMessageMetadata* metadata);
-    Message(const Message&) = delete;
-    Message& operator=(const Message&) = delete;
-    Message(Message&&) noexcept = default;
-    Message& operator=(Message&&) noexcept = default;
+    explicit Message(Firebird::IMessageMetadata *metadata);
+    Message(const Message &) = delete;
+    Message &operator=(const Message &) = delete;
+    Message(Message &&) noexcept = default;
+    Message &operator=(Message &&) noexcept = default;
 
-    Firebird::IMessageMetadata* metadata() const { return metadata_.get(); }
-    unsigned char* data() { return buffer_.data(); }
+    Firebird::IMessageMetadata *metadata() const { return metadata_.get(); }
+    unsigned char *data() { return buffer_.data(); }
     size_t size() const { return columns_.size(); }
-    const Column& column(size_t i) const { return columns_[i]; }
-    const std::vector<Column>& columns() const { return columns_; }
+    const Column &column(size_t i) const { return columns_[i]; }
+    const std::vector<Column> &columns() const { return columns_; }
     int find(std::string_view name) const; // -1 when absent; name compared upper-case
 
     bool isNull(size_t i) const;
@@ -46,7 +46,7 @@ public:
     void setAllNull();
 
     // Readers; the caller tests isNull first.
-    std::int64_t getInt64(size_t i) const;        // raw integer of SHORT/LONG/INT64, ignoring scale
+    std::int64_t getInt64(size_t i) const;             // raw integer of SHORT/LONG/INT64, ignoring scale
     std::int64_t getScaled(size_t i, int scale) const; // integer value at the given scale (exact)
     double getDouble(size_t i) const;
     ISC_TIMESTAMP getTimestamp(size_t i) const;
@@ -61,7 +61,7 @@ public:
     void setDate(size_t i, ISC_DATE value);
     void setBytes(size_t i, std::string_view bytes); // cut to the column's length
 
-private:
+  private:
     std::unique_ptr<Firebird::IMessageMetadata, fb::Releaser<Firebird::IMessageMetadata>> metadata_;
     std::vector<Column> columns_;
     std::vector<unsigned char> buffer_;

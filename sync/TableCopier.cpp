@@ -4,21 +4,40 @@
 #include "db/Error.h"
 #include "sync/CopyRules.h"
 
+#include <cctype>
 #include <charconv>
 #include <limits>
 
 namespace vela {
 
+namespace {
+
+// Hooks name their columns on every row, so the lookup builds no string (Message::find does).
+int findColumn(const Message& m, std::string_view prefix, std::string_view column) {
+    for (size_t i = 0; i < m.size(); ++i) {
+        std::string_view name = m.column(i).name;
+        if (name.size() != prefix.size() + column.size() || !name.starts_with(prefix))
+            continue;
+        size_t k = 0;
+        while (k < column.size() && name[prefix.size() + k] == std::toupper(static_cast<unsigned char>(column[k])))
+            ++k;
+        if (k == column.size())
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+} // namespace
+
 size_t CopyRow::targetIndex(std::string_view column) const {
-    std::string name = "NEW_" + std::string(column);
-    int i = target_.find(name);
+    int i = findColumn(target_, "NEW_", column);
     if (i < 0)
         throw Error("Field '" + std::string(column) + "' not found");
     return static_cast<size_t>(i);
 }
 
 std::string_view CopyRow::sourceString(std::string_view column) const {
-    int i = source_.find(column);
+    int i = findColumn(source_, {}, column);
     if (i < 0)
         throw Error("Field '" + std::string(column) + "' not found");
     return readString(source_, static_cast<size_t>(i));
@@ -52,6 +71,8 @@ void TableCopier::begin() {
     log(copy_.header);
     if (!copy_.deleteSql.empty()) {
         dm_.FDQueryDeletar.execute(copy_.deleteSql);
+        if (!copy_.alsoDeleteSql.empty())
+            dm_.FDQueryDeletar.execute(copy_.alsoDeleteSql);
         dm_.FDTransactionBancoMovel.commitRetaining();
     }
 }
@@ -116,7 +137,7 @@ void TableCopier::copyRow() {
     for (const Binding& b : bindings_)
         copyField(src, b.from, dst, b.to, b.rule, b.size);
     if (copy_.beforePost) {
-        CopyRow row(src, dst);
+        CopyRow row(src, dst, extra);
         copy_.beforePost(row);
     }
     objects_.movel.post();

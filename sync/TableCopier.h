@@ -14,7 +14,8 @@ namespace vela {
 // The row being copied, as the deviation hooks see it.
 class CopyRow {
 public:
-    CopyRow(Message& source, Message& target) : source_(source), target_(target) {}
+    CopyRow(Message& source, Message& target, std::int64_t extra = 0)
+        : source_(source), target_(target), extra_(extra) {}
 
     Message& source() { return source_; }
     Message& target() { return target_; }
@@ -23,12 +24,15 @@ public:
     void setString(std::string_view column, std::string_view bytes);
     void setInt(std::string_view column, std::int64_t value);
     void setDate(std::string_view column, ISC_DATE value);
+    // The copier's per-row hook argument (TableCopier::extra).
+    std::int64_t extra() const { return extra_; }
 
 private:
     size_t targetIndex(std::string_view column) const;
 
     Message& source_;
     Message& target_;
+    std::int64_t extra_;
 };
 
 // The table copy procedure. run() is the whole procedure; the copies with a loop of their own
@@ -57,7 +61,11 @@ public:
 
     TableObjects& objects() { return objects_; }
     Query& source() { return objects_.vela; }
-    // Per-row hook argument for the copies that need more than the settings.
+    // What the INSERT's RETURNING clause gave for the row just posted (a key the mobile database
+    // assigned).
+    Message& returned() { return objects_.updateSql.row(); }
+    // Per-row hook argument for the copies that need more than the settings; the hook reads it
+    // as CopyRow::extra().
     std::int64_t extra = 0;
 
 private:

@@ -35,6 +35,9 @@ struct TableCopy {
     std::string_view suffix; // names the data-module objects: FDQueryVela<suffix>, ...
     std::string_view header;
     std::string_view deleteSql;
+    // A second table emptied with this one, before the same commit-retaining: a table whose rows
+    // only this copy writes and which must not outlive the rows they belong to.
+    std::string_view alsoDeleteSql = {};
     std::string_view selectSql;
     std::string_view countSql;
     std::string_view cursorSql; // the insert cursor's own SELECT

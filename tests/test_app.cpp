@@ -10,18 +10,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kStates = "insert into estado (tid, uf, descricao, ativo) values (1, 'SP', 'S\xe3o Paulo', 1);\n"
-                            "insert into estado (tid, uf, ativo) values (2, '\xc1\xc9', 1);\n";
+const std::string kStates =
+    "insert into estado (tid, uf, descricao, ativo) values (1, 'SP', 'S\xe3o Paulo', 1);\n"
+    "insert into estado (tid, uf, ativo) values (2, '\xc1\xc9', 1);\n";
 
 // The run log of a successful unattended run with the two states above and no other rows.
-std::string expectedLog(const Installation& in, const std::string& firstLine = "Banco Vazio pronto para Sincroniza\xe7\xe3o") {
+std::string expectedLog(const Installation &in,
+                        const std::string &firstLine = "Banco Vazio pronto para Sincroniza\xe7\xe3o") {
     std::string log = "\r\n" + firstLine + "\r\n" + in.templatePath + "\r\n" + in.mobilePath +
                       "\r\nINICIO SINCRONIZA\xc7\xc3O\r\n***** Tabela Estados *****\r\nSincronizando Estado: "
                       "SP\r\nSincronizando Estado: \xc1\xc9\r\n\r\nFinalizando Tabela Estado\r\n\r\n";
     return log;
 }
 
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string &hay, const std::string &needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 } // namespace
 
@@ -51,7 +55,8 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
 TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
     Installation in;
     in.createSource(kStates);
-    for (std::vector<std::string> args : {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {}}) {
         RunResult r = in.run(args, std::chrono::milliseconds(1500));
         EXPECT_TRUE(r.timedOut) << "argument list of " << args.size();
         EXPECT_FALSE(fs::exists(in.logPath()));
@@ -101,7 +106,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     fs::remove(in.mobileFolder + "/maquinas.txt");
     r = in.run();
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
+    EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder +
+                                    "/maquinas.txt\". No such file or directory"))
         << r.err;
     EXPECT_EQ(in.log(), "\r\n\r\n"); // nothing was appended before the failure
 }
@@ -113,7 +119,8 @@ TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
     fs::remove(in.templatePath);
     RunResult r = in.run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(in.log().substr(0, expectedLog(in, "Erro ao Copiar").size()), expectedLog(in, "Erro ao Copiar"));
+    EXPECT_EQ(in.log().substr(0, expectedLog(in, "Erro ao Copiar").size()),
+              expectedLog(in, "Erro ao Copiar"));
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
 }
 

@@ -33,12 +33,20 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string sourceDir() { return VELA_SOURCE_DIR; }
-std::string binaryDir() { return VELA_BINARY_DIR; }
-std::string backofficeSchema() { return sourceDir() + "/tests/sql/backoffice_schema.sql"; }
-std::string mobileSchema() { return sourceDir() + "/db/mobile_schema.sql"; }
+std::string sourceDir() {
+    return VELA_SOURCE_DIR;
+}
+std::string binaryDir() {
+    return VELA_BINARY_DIR;
+}
+std::string backofficeSchema() {
+    return sourceDir() + "/tests/sql/backoffice_schema.sql";
+}
+std::string mobileSchema() {
+    return sourceDir() + "/db/mobile_schema.sql";
+}
 
-std::string readFile(const std::string& path) {
+std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
@@ -47,7 +55,7 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
+void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
         throw std::runtime_error("cannot write " + path);
@@ -56,9 +64,9 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 namespace {
 
-void isql(const std::string& scriptPath) {
+void isql(const std::string &scriptPath) {
     std::string cmd = std::string(VELA_ISQL) + " -q -b -i '" + scriptPath + "' 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
+    FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         throw std::runtime_error("cannot run isql");
     std::string out;
@@ -71,11 +79,13 @@ void isql(const std::string& scriptPath) {
         throw std::runtime_error("isql failed: " + out);
 }
 
-std::string two(unsigned v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+std::string two(unsigned v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+}
 
 } // namespace
 
-void createDatabase(const std::string& path, const std::string& schemaFile, const std::string& extraSql) {
+void createDatabase(const std::string &path, const std::string &schemaFile, const std::string &extraSql) {
     fs::remove(path);
     std::string script = "CREATE DATABASE '" + path +
                          "' USER 'SYSDBA' PASSWORD 'quillfern' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" +
@@ -86,7 +96,7 @@ void createDatabase(const std::string& path, const std::string& schemaFile, cons
     fs::remove(scriptPath);
 }
 
-void runSql(const std::string& path, const std::string& sql) {
+void runSql(const std::string &path, const std::string &sql) {
     std::string script = "CONNECT '" + path + "' USER 'SYSDBA' PASSWORD 'quillfern';\n" + sql + "\nCOMMIT;\n";
     std::string scriptPath = path + ".run.sql";
     writeFile(scriptPath, script);
@@ -94,16 +104,16 @@ void runSql(const std::string& path, const std::string& sql) {
     fs::remove(scriptPath);
 }
 
-std::vector<Row> query(const std::string& database, const std::string& sql) {
+std::vector<Row> query(const std::string &database, const std::string &sql) {
     Connection c("check", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
     Query q(c, "check", sql);
     q.open();
     std::vector<Row> rows;
     for (; !q.eof(); q.next()) {
-        Message& m = q.row();
+        Message &m = q.row();
         Row row;
         for (size_t i = 0; i < m.size(); ++i) {
-            const Column& col = m.column(i);
+            const Column &col = m.column(i);
             if (m.isNull(i)) {
                 row.push_back("NULL");
                 continue;
@@ -177,7 +187,9 @@ Installation::Installation() {
     writeSettings();
 }
 
-void Installation::createSource(const std::string& rowsSql) { createDatabase(sourcePath, backofficeSchema(), rowsSql); }
+void Installation::createSource(const std::string &rowsSql) {
+    createDatabase(sourcePath, backofficeSchema(), rowsSql);
+}
 
 void Installation::writeSettings() {
     std::string ini = "[paths]\nmobile_folder=" + mobileFolder + "\nsource_database=" + sourcePath + "\n";
@@ -186,8 +198,8 @@ void Installation::writeSettings() {
     writeFile(dir / "atualizavela-movel.ini", ini);
 }
 
-RunResult Installation::run(const std::vector<std::string>& args, std::chrono::milliseconds timeout,
-                            const std::map<std::string, std::string>& env) {
+RunResult Installation::run(const std::vector<std::string> &args, std::chrono::milliseconds timeout,
+                            const std::map<std::string, std::string> &env) {
     std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
     pid_t pid = fork();
     if (pid == 0) {
@@ -197,11 +209,11 @@ RunResult Installation::run(const std::vector<std::string>& args, std::chrono::m
         std::freopen(errPath.c_str(), "w", stderr);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         unsetenv("ATUALIZAVELA_CONFIG");
-        for (const auto& [k, v] : env)
+        for (const auto &[k, v] : env)
             setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> argv{exe.data()};
+        std::vector<char *> argv{exe.data()};
         std::vector<std::string> copy(args);
-        for (auto& a : copy)
+        for (auto &a : copy)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         execv(exe.c_str(), argv.data());
@@ -228,7 +240,7 @@ RunResult Installation::run(const std::vector<std::string>& args, std::chrono::m
     return r;
 }
 
-std::vector<std::string> logLines(const std::string& content) {
+std::vector<std::string> logLines(const std::string &content) {
     std::vector<std::string> lines;
     size_t start = 0;
     for (;;) {

@@ -1,0 +1,259 @@
+#include "publish/FtpClient.h"
+
+#include "db/Error.h"
+#include "publish/CurlHandle.h"
+#include "publish/FtpReplies.h"
+#include "publish/FtpUrl.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <sys/stat.h>
+#include <system_error>
+#include <utility>
+
+namespace vela {
+namespace {
+
+constexpr const char *kConnectionGone = "The FTP connection was closed before QUIT.";
+constexpr const char *kQuitUnanswered = "The FTP server did not answer QUIT.";
+
+struct FileCloser {
+    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string systemReason(int error) {
+    return std::generic_category().message(error);
+}
+
+} // namespace
+
+struct FtpClient::Session {
+    explicit Session(FtpSettings s) : settings(std::move(s)) { handle(); }
+
+    FtpSettings settings;
+    std::optional<CurlHandle> curl; // empty after close(); made again on the next use
+    FtpReplies replies;
+
+    // Set only while a store runs.
+    std::FILE *source = nullptr;
+    int readError = 0;
+    const Progress *progress = nullptr;
+    std::int64_t reported = 0;
+    std::exception_ptr callbackError;
+
+    // Set only while quitting: the connection to say QUIT on must be the one already open.
+    bool refusedConnection = false;
+
+    CurlHandle &handle() {
+        if (!curl) {
+            CurlHandle fresh;
+            configure(fresh);
+            curl = std::move(fresh);
+        }
+        return *curl;
+    }
+
+    void configure(CurlHandle &h) {
+        h.set(CURLOPT_PROTOCOLS_STR, "ftp");
+        h.set(CURLOPT_USERNAME, settings.user.c_str());
+        h.set(CURLOPT_PASSWORD, settings.password.c_str());
+        h.set(CURLOPT_IPRESOLVE, long{CURL_IPRESOLVE_V4});
+        // Ignore any proxy the environment names: the server is reached directly.
+        h.set(CURLOPT_PROXY, "");
+        h.set(CURLOPT_NOPROXY, "*");
+        h.set(CURLOPT_TCP_KEEPALIVE, 0L);
+        const long timeout = static_cast<long>(settings.replyTimeout.count());
+        h.set(CURLOPT_CONNECTTIMEOUT, timeout);
+        h.set(CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+        // A data connection on which the server stops taking bytes would otherwise hang forever.
+        h.set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+        h.set(CURLOPT_LOW_SPEED_TIME, timeout);
+        // Passive mode (no FTPPORT) with the plain IPv4 PASV command.
+        h.set(CURLOPT_FTPPORT, static_cast<const char *>(nullptr));
+        h.set(CURLOPT_FTP_USE_EPSV, 0L);
+        // One STOR of the full path: no CWD walk, and no folder is ever created.
+        h.set(CURLOPT_FTP_FILEMETHOD, long{CURLFTPMETHOD_NOCWD});
+        h.set(CURLOPT_FTP_CREATE_MISSING_DIRS, long{CURLFTP_CREATE_DIR_NONE});
+        // TYPE I: the database file must arrive byte for byte.
+        h.set(CURLOPT_TRANSFERTEXT, 0L);
+        // The server's replies reach us only through the debug stream, which needs VERBOSE; with a
+        // debug function set nothing is printed.
+        h.set(CURLOPT_DEBUGFUNCTION, &Session::onDebug);
+        h.set(CURLOPT_DEBUGDATA, this);
+        h.set(CURLOPT_VERBOSE, 1L);
+        h.set(CURLOPT_READFUNCTION, &Session::readSource);
+        h.set(CURLOPT_READDATA, this);
+        h.set(CURLOPT_XFERINFOFUNCTION, &Session::onProgress);
+        h.set(CURLOPT_XFERINFODATA, this);
+        h.set(CURLOPT_OPENSOCKETDATA, this);
+    }
+
+    std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
+
+    CURLcode perform(CurlHandle &h) {
+        replies.clear();
+        h.clearError();
+        return curl_easy_perform(h.get());
+    }
+
+    Error failure(CURLcode code) const {
+        if (std::optional<std::string> refusal = replies.refusal())
+            return Error(*refusal, code);
+        if (std::string text = curl->errorText(); !text.empty())
+            return Error(text, code);
+        return Error(curl_easy_strerror(code), code);
+    }
+
+    static int onDebug(CURL *, curl_infotype type, char *data, size_t size, void *userp) {
+        auto *session = static_cast<Session *>(userp);
+        try {
+            if (type == CURLINFO_HEADER_OUT)
+                session->replies.commandSent(std::string_view(data, size));
+            else if (type == CURLINFO_HEADER_IN)
+                session->replies.received(std::string_view(data, size));
+        } catch (...) {
+            // Only bookkeeping for messages is lost; the transfer itself is not affected.
+        }
+        return 0;
+    }
+
+    static size_t readSource(char *buffer, size_t size, size_t count, void *userp) {
+        auto *session = static_cast<Session *>(userp);
+        if (!session->source)
+            return 0;
+        const size_t read = std::fread(buffer, 1, size * count, session->source);
+        if (read == 0 && std::ferror(session->source)) {
+            session->readError = errno != 0 ? errno : EIO;
+            return CURL_READFUNC_ABORT;
+        }
+        return read;
+    }
+
+    static int onProgress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+        auto *session = static_cast<Session *>(userp);
+        if (!session->progress || sent <= session->reported)
+            return 0;
+        session->reported = sent;
+        try {
+            if (*session->progress)
+                (*session->progress)(static_cast<std::int64_t>(sent));
+        } catch (...) {
+            // Exceptions must not cross curl's C frames: park it and abort the transfer.
+            session->callbackError = std::current_exception();
+            return 1;
+        }
+        return 0;
+    }
+
+    static curl_socket_t refuseSocket(void *userp, curlsocktype, curl_sockaddr *) {
+        static_cast<Session *>(userp)->refusedConnection = true;
+        return CURL_SOCKET_BAD;
+    }
+};
+
+FtpClient::FtpClient(FtpSettings settings) : session_(std::make_unique<Session>(std::move(settings))) {}
+FtpClient::~FtpClient() = default;
+FtpClient::FtpClient(FtpClient &&) noexcept = default;
+FtpClient &FtpClient::operator=(FtpClient &&) noexcept = default;
+
+FtpClient::Session &FtpClient::session() {
+    if (!session_)
+        throw Error("FTP client used after being moved from");
+    return *session_;
+}
+
+void FtpClient::connect() {
+    Session &s = session();
+    CurlHandle &h = s.handle();
+    // A request for the root folder with no body: curl connects, logs in and keeps the connection
+    // for the next request. The root is given as an absolute path so that no CWD is sent.
+    h.set(CURLOPT_URL, s.url("/").c_str());
+    h.set(CURLOPT_UPLOAD, 0L);
+    h.set(CURLOPT_NOBODY, 1L);
+    const CURLcode code = s.perform(h);
+    h.reset(CURLOPT_NOBODY, 0L);
+    if (code != CURLE_OK)
+        throw s.failure(code);
+}
+
+void FtpClient::store(const std::string &localPath, const std::string &remotePath, const Progress &progress) {
+    Session &s = session();
+    CurlHandle &h = s.handle();
+
+    File file(std::fopen(localPath.c_str(), "rbe"));
+    if (!file)
+        throw Error("Cannot open file \"" + localPath + "\". " + systemReason(errno));
+    struct stat status {};
+    if (::fstat(::fileno(file.get()), &status) != 0)
+        throw Error("Cannot open file \"" + localPath + "\". " + systemReason(errno));
+
+    h.set(CURLOPT_URL, s.url(remotePath).c_str());
+    h.set(CURLOPT_NOBODY, 0L);
+    h.set(CURLOPT_UPLOAD, 1L);
+    h.set(CURLOPT_APPEND, 0L);
+    h.set(CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
+    h.set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
+    h.set(CURLOPT_NOPROGRESS, 0L);
+
+    s.source = file.get();
+    s.readError = 0;
+    s.progress = &progress;
+    s.reported = 0;
+    s.callbackError = nullptr;
+    const CURLcode code = s.perform(h);
+    s.source = nullptr;
+    s.progress = nullptr;
+    h.reset(CURLOPT_UPLOAD, 0L);
+    h.reset(CURLOPT_NOPROGRESS, 1L);
+
+    if (std::exception_ptr error = std::exchange(s.callbackError, nullptr))
+        std::rethrow_exception(error);
+    if (s.readError != 0)
+        throw Error("Cannot read file \"" + localPath + "\". " + systemReason(s.readError), code);
+    if (code != CURLE_OK)
+        throw s.failure(code);
+}
+
+void FtpClient::quit() {
+    Session &s = session();
+    if (!s.curl)
+        throw Error(kConnectionGone, CURLE_COULDNT_CONNECT);
+    CurlHandle &h = *s.curl;
+
+    // curl says QUIT when it closes a connection, and forbidding reuse makes it close the one this
+    // empty request runs on while the replies still reach our debug stream. A dead connection
+    // would make curl quietly open and log in on a new one just to quit it; refusing new sockets
+    // turns that into an error instead.
+    h.set(CURLOPT_URL, s.url("/").c_str());
+    h.set(CURLOPT_UPLOAD, 0L);
+    h.set(CURLOPT_NOBODY, 1L);
+    h.set(CURLOPT_FORBID_REUSE, 1L);
+    h.set(CURLOPT_OPENSOCKETFUNCTION, &Session::refuseSocket);
+    s.refusedConnection = false;
+    const CURLcode code = s.perform(h);
+    h.reset(CURLOPT_OPENSOCKETFUNCTION, static_cast<curl_opensocket_callback>(nullptr));
+    h.reset(CURLOPT_FORBID_REUSE, 0L);
+    h.reset(CURLOPT_NOBODY, 0L);
+
+    if (s.refusedConnection)
+        throw Error(kConnectionGone, code);
+    if (code != CURLE_OK)
+        throw s.failure(code);
+    const FtpReplies &replies = s.replies;
+    if (replies.lastCommand() != "QUIT")
+        throw Error(kConnectionGone, code);
+    if (!replies.answered())
+        throw Error(kQuitUnanswered, code);
+    if (replies.code() >= 400)
+        throw Error(replies.text(), code);
+}
+
+void FtpClient::close() noexcept {
+    if (session_)
+        session_->curl.reset();
+}
+
+} // namespace vela

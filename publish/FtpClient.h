@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vela {
+
+struct FtpSettings {
+    std::string host;
+    int port = 21;
+    std::string user = "tarquimsistemas";
+    std::string password = "582716";
+    // How long to wait for the server: for the TCP connection, for each reply, and for a stalled
+    // data connection to move again.
+    std::chrono::seconds replyTimeout{60};
+};
+
+// One FTP session with the publishing server: passive mode over IPv4, no proxy, binary transfers,
+// files stored under their full remote path without walking folders.
+//
+// Every failure throws vela::Error. Its text is the server's reply when the server refused
+// something ("530 Login incorrect."), else curl's own description; its code is the CURLcode.
+// Not for use from more than one thread, nor again from inside its own progress callback.
+class FtpClient {
+  public:
+    // Runs once per progress report in which the count of bytes sent grew.
+    using Progress = std::function<void(std::int64_t bytesSoFar)>;
+
+    explicit FtpClient(FtpSettings settings);
+    ~FtpClient();
+    FtpClient(FtpClient &&) noexcept;
+    FtpClient &operator=(FtpClient &&) noexcept;
+    FtpClient(const FtpClient &) = delete;
+    FtpClient &operator=(const FtpClient &) = delete;
+
+    // Opens the control connection and logs in; nothing is transferred. The connection stays
+    // open for store() and quit().
+    void connect();
+
+    // Sends the whole local file, from its first byte, as a new file (STOR, never an append or a
+    // resume) under remotePath, an absolute UTF-8 path such as
+    // "/www/downloads/CasadoNo/BANCODADOS.gdb". No folder is created. Reuses the connection of
+    // connect(); if that is gone, connects and logs in again. An exception thrown by progress
+    // aborts the transfer and comes out of store() unchanged.
+    void store(const std::string &localPath, const std::string &remotePath, const Progress &progress);
+
+    // Sends QUIT on the open connection and closes it. Throws when the connection is already gone
+    // or the server does not acknowledge the QUIT.
+    void quit();
+
+    // Drops the connection without reporting anything; curl still says QUIT if it can, waiting at
+    // most the reply timeout for the answer. The next connect() or store() starts afresh.
+    void close() noexcept;
+
+  private:
+    struct Session;
+    Session &session();
+
+    std::unique_ptr<Session> session_;
+};
+
+} // namespace vela
