@@ -30,8 +30,7 @@ std::string findServerBinary() {
     return {};
 }
 
-// The message file has to sit in the server's root folder; the rest (plugins, character sets)
-// is found where the package put it.
+// The message file of the installation; its folder is the installation's root.
 std::string findMessageFile() {
     glob_t g{};
     std::string found;
@@ -166,7 +165,17 @@ FirebirdServer::FirebirdServer() {
         return;
     }
     fs::create_directory(root_ / "lock");
-    fs::create_symlink(msg, root_ / "firebird.msg");
+    // The installation's own files stand in the private root beside its configuration, as some
+    // of them (messages, character sets) are looked for there.
+    // The character sets' module is copied, not linked: the engine finds it again by its real
+    // path, which has to lie under the root the configuration names.
+    for (const auto& entry : fs::directory_iterator(fs::path(msg).parent_path())) {
+        std::string name = entry.path().filename().string();
+        if (name == "intl")
+            fs::copy(entry.path(), root_ / name, fs::copy_options::recursive);
+        else if (name != "firebird.conf" && name != "databases.conf")
+            fs::create_symlink(entry.path(), root_ / name);
+    }
     const std::string security = root_ / "security3.fdb";
     writeFile(root_ / "firebird.conf", "RemoteBindAddress = 127.0.0.1\n"
                                        "RemoteServicePort = " +
