@@ -330,7 +330,81 @@ void TfrmPrincipal::Button5Click() {
 // ---- step 2: the upload -----------------------------------------------------------------------
 
 bool TfrmPrincipal::runStep2() {
+    StepGuard guard(*this);
+    const std::string local = QFile::encodeName(Edit1->text()).toStdString();
+    std::int64_t localSize = 0;
+    try {
+        Gauge1->setProgress(0);
+        localSize = tamanhoArquivo(local);
+        uploadScale_ = std::make_unique<GaugeScale>(localSize);
+        Gauge1->setMaxValue(uploadScale_->maximum());
+    } catch (const std::exception& e) {
+        errorBox(text(e));
+        return false;
+    }
+
+    FtpSettings ftp;
+    ftp.host = settings_.ftpHost.toStdString();
+    ftp.port = settings_.ftpPort;
+    IdFTP1 = std::make_unique<FtpClient>(ftp);
+    try {
+        IdFTP1->connect();
+    } catch (const std::exception& e) {
+        appendLine(text(e));
+        stopSilently();
+        return false;
+    }
+
+    std::string tradeName;
+    try {
+        Query& empresa = dm_->FDQueryEmpresa;
+        empresa.close();
+        empresa.open();
+        if (!empresa.eof())
+            tradeName = std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA")));
+    } catch (const std::exception& e) {
+        IdFTP1->close();
+        errorBox(text(e));
+        return false;
+    }
+
+    try {
+        checkRemoteFolder(tradeName);
+        IdFTP1WorkBegin();
+        const std::string remote = remotePath(tradeName);
+        IdFTP1->store(local, remote, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
+        // A 226 reply is not proof enough that the whole file arrived.
+        if (auto size = IdFTP1->remoteSize(remote); size && *size != localSize)
+            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " +
+                        std::to_string(localSize));
+        IdFTP1->quit();
+    } catch (const std::exception& e) {
+        failAndEnd(text(e));
+        return false;
+    }
+    appendLine(QStringLiteral("Exportação Concluída."));
+    log_.flush();
     return true;
+}
+
+void TfrmPrincipal::stopSilently() {
+    log_.flush();
+    if (headless_ && unattended_) {
+        // Nobody will look at the window: say why on standard error, keep the log, fail the run.
+        const QStringList lines = log_.lines();
+        std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
+        if (auto error = writeFile(logFilePath(), log_.fileContent()))
+            std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
+        endProgram(1);
+    }
+}
+
+void TfrmPrincipal::IdFTP1WorkBegin() {}
+
+void TfrmPrincipal::IdFTP1Work(std::int64_t bytesSoFar) {
+    Gauge1->setProgress(uploadScale_->position(bytesSoFar));
+    appendLine(QString::number(bytesSoFar));
+    QCoreApplication::processEvents();
 }
 
 void TfrmPrincipal::Button3Click() {

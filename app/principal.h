@@ -98,7 +98,9 @@ class TfrmPrincipal : public QWidget, public CopyHost {
     void stopSilently();
 
     AppSettings settings_;
-    TDMSistemaCadastro *dm_ = nullptr;
+    TDMSistemaCadastro* dm_ = nullptr;
+    std::unique_ptr<FtpClient> IdFTP1;
+    std::unique_ptr<GaugeScale> uploadScale_;
     RunLog log_;
     bool shown_ = false;
     bool unattended_ = false;

@@ -217,6 +217,28 @@ void FtpClient::store(const std::string &localPath, const std::string &remotePat
         throw s.failure(code);
 }
 
+std::optional<std::int64_t> FtpClient::remoteSize(const std::string &remotePath) {
+    Session &s = session();
+    CurlHandle &h = s.handle();
+    // A request for the file with no body: curl asks SIZE (and MDTM) and transfers nothing.
+    h.set(CURLOPT_URL, s.url(remotePath).c_str());
+    h.set(CURLOPT_UPLOAD, 0L);
+    h.set(CURLOPT_NOBODY, 1L);
+    const CURLcode code = s.perform(h);
+    h.reset(CURLOPT_NOBODY, 0L);
+    if (code != CURLE_OK) {
+        // A server that knows no SIZE (500, 502) is taken at its word for the store.
+        if (s.replies.lastCommand() == "SIZE" && (s.replies.code() == 500 || s.replies.code() == 502))
+            return std::nullopt;
+        throw s.failure(code);
+    }
+    curl_off_t length = -1;
+    curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (length < 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(length);
+}
+
 void FtpClient::quit() {
     Session &s = session();
     if (!s.curl)

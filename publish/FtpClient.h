@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vela {
@@ -46,6 +47,10 @@ class FtpClient {
     // connect(); if that is gone, connects and logs in again. An exception thrown by progress
     // aborts the transfer and comes out of store() unchanged.
     void store(const std::string &localPath, const std::string &remotePath, const Progress &progress);
+
+    // The size the server reports for a stored file (SIZE), or nothing when the server does not
+    // tell sizes.
+    std::optional<std::int64_t> remoteSize(const std::string &remotePath);
 
     // Sends QUIT on the open connection and closes it. Throws when the connection is already gone
     // or the server does not acknowledge the QUIT.

@@ -19,9 +19,14 @@ install_missing() {
     fi
 }
 
+# build DIR [TARGET...]: configures DIR (warnings as errors) and builds the targets, or everything.
 build() {
     local dir=$1
     shift
-    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j2
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA_WERROR=ON >/dev/null
+    if [ $# -gt 0 ]; then
+        cmake --build "$dir" -j2 --target "$@"
+    else
+        cmake --build "$dir" -j2
+    fi
 }

@@ -32,6 +32,7 @@ bool contains(const std::string &hay, const std::string &needle) {
 TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     Installation in;
     in.createSource(kStates);
+    in.startFtp();
     RunResult r = in.run({"eXeCuTaR", "ignored"});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -40,7 +41,8 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     std::string head = expectedLog(in);
     ASSERT_GE(log.size(), head.size());
     EXPECT_EQ(log.substr(0, head.size()), head);
-    std::string tail = "Salvando log em: " + in.logPath() + "\r\n\r\n";
+    std::string tail = "\r\nExporta\xe7\xe3o Conclu\xed"
+                       "da.\r\nSalvando log em: " + in.logPath() + "\r\n\r\n";
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_EQ(query(in.mobilePath, "select tid, uf, descricao from estado order by tid"),
               (std::vector<Row>{{"1", "SP", "S\xe3o Paulo"}, {"2", "\xc1\xc9", ""}}));
@@ -66,6 +68,7 @@ TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
 
 TEST(App, MaquinasTxtNamesTheSourceFolder) {
     Installation in;
+    in.startFtp();
     in.createSource(kStates);
     fs::create_directory(in.dir / "dados");
     fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
@@ -114,6 +117,7 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
 
 TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
     Installation in;
+    in.startFtp();
     in.createSource(kStates);
     ASSERT_EQ(in.run().exitCode, 0);
     fs::remove(in.templatePath);
@@ -148,6 +152,7 @@ TEST(App, AFailureInATableCopyIsLoggedSavedAndEndsTheProgram) {
 
 TEST(App, ALogFileThatCannotBeWrittenIsAnError) {
     Installation in;
+    in.startFtp();
     in.createSource(kStates);
     fs::create_directory(in.logPath()); // a folder where the file should go
     RunResult r = in.run();

@@ -185,6 +185,7 @@ size_t expectBlock(const std::vector<std::string>& log, const std::string& heade
 
 TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
     Installation inst;
+    inst.startFtp({"--make-folders"});
     inst.createSource(fixtureRows());
     addStaleRows(inst.templatePath);
 

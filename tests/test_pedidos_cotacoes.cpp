@@ -210,6 +210,7 @@ QuotaTables mobileTables(const std::string& mobile) {
 
 TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
     Installation inst;
+    inst.startFtp({"--make-folders"});
     inst.createSource(orderRows() + quotaRows());
     RunResult r = inst.run();
     ASSERT_EQ(r.exitCode, 0) << r.err;

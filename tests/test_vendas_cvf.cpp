@@ -387,6 +387,7 @@ void checkGaugeAndCvfDurability(const std::string& sourcePath, const std::string
 
 TEST(VendasCvf, EightTablesFromOneBackOffice) {
     test::Installation inst;
+    inst.startFtp({"--make-folders"});
     inst.createSource(kBackOffice);
     execute(inst.templatePath, kStaleMobileRows);
     RunOutcome run;

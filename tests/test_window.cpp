@@ -55,10 +55,12 @@ TEST(Window, ControlsStandWhereTheFormPutsThem) {
         QWidget *c = w.findChild<QWidget *>(e.name);
         ASSERT_NE(c, nullptr) << e.name;
         EXPECT_EQ(c->geometry(), e.rect) << e.name;
-        if (auto *b = qobject_cast<QPushButton *>(c))
+        if (auto* b = qobject_cast<QPushButton*>(c)) {
             EXPECT_EQ(b->text(), e.text);
-        if (auto *l = qobject_cast<QLineEdit *>(c))
+        }
+        if (auto* l = qobject_cast<QLineEdit*>(c)) {
             EXPECT_EQ(l->text(), e.text);
+        }
     }
     EXPECT_EQ(w.findChild<QWidget *>("Gauge1")->geometry(), QRect(24, 176, 465, 19));
     EXPECT_EQ(w.findChild<QWidget *>("Memo1")->geometry(), QRect(0, 200, 708, 279));

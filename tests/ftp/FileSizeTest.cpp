@@ -1,6 +1,8 @@
 #include "publish/FileSize.h"
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnv.h"
+
+#include <filesystem>
 #include "db/Error.h"
 
 #include <chrono>
@@ -72,7 +74,7 @@ class FileSize : public ::testing::Test {
   protected:
     std::string file(const std::string &bytes) {
         writeFile(dir_ / "BANCODADOS.gdb", bytes);
-        return (dir_ / "BANCODADOS.gdb").string();
+        return dir_ / "BANCODADOS.gdb";
     }
     TempDir dir_;
 };
@@ -83,7 +85,7 @@ TEST_F(FileSize, ReturnsTheSizeInBytes) {
 }
 
 TEST_F(FileSize, AMissingFileNamesItsFullPathAndTheReason) {
-    const std::string missing = (dir_ / "nothing.gdb").string();
+    const std::string missing = dir_ / "nothing.gdb";
     EXPECT_EQ(refusal(missing), "Cannot open file \"" + missing + "\". No such file or directory");
 }
 
@@ -94,8 +96,8 @@ TEST_F(FileSize, ARelativePathIsReportedInFull) {
 }
 
 TEST_F(FileSize, AFolderIsRefused) {
-    EXPECT_EQ(refusal(dir_.path().string()),
-              "Cannot open file \"" + dir_.path().string() + "\". Is a directory");
+    EXPECT_EQ(refusal(dir_.path()),
+              "Cannot open file \"" + dir_.path() + "\". Is a directory");
 }
 
 TEST_F(FileSize, AFileOpenForWritingElsewhereIsRefused) {
@@ -139,7 +141,7 @@ TEST_F(FileSize, ADatabaseAttachedByFirebirdIsRefusedUntilDetached) {
     const std::string isql = VELA_TEST_ISQL;
     if (isql.empty())
         GTEST_SKIP() << "isql-fb not found";
-    const std::string database = (dir_ / "BANCODADOS.gdb").string();
+    const std::string database = dir_ / "BANCODADOS.gdb";
     const std::filesystem::path ready = dir_ / "attached";
 
     ChildProcess engine({isql, "-q"});

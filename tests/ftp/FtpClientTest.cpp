@@ -1,6 +1,8 @@
 #include "publish/FtpClient.h"
-#include "FtpTestServer.h"
-#include "TempDir.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/TestEnv.h"
+
+#include <filesystem>
 #include "db/Error.h"
 #include "publish/RemotePath.h"
 
@@ -42,7 +44,7 @@ class Upload : public ::testing::Test {
     std::string localFile(const std::string &bytes) {
         const auto path = local_ / "BANCODADOS.gdb";
         writeFile(path, bytes);
-        return path.string();
+        return path;
     }
 
     static FtpClient::Progress recordInto(std::vector<std::int64_t> &counts) {
@@ -269,7 +271,7 @@ TEST_F(Upload, AConnectionDroppedMidTransferFailsTheStore) {
 TEST_F(Upload, AMissingLocalFileFailsBeforeAnyFtpActivity) {
     FtpTestServer server;
     FtpClient ftp(server.settings());
-    const std::string missing = (local_ / "nothing.gdb").string();
+    const std::string missing = local_ / "nothing.gdb";
     try {
         ftp.store(missing, remotePath("Bela"), nullptr);
         FAIL() << "store succeeded";

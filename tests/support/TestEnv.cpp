@@ -1,5 +1,7 @@
 #include "tests/support/TestEnv.h"
 
+#include "tests/support/FtpTestServer.h"
+
 #include "db/Connection.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
@@ -77,10 +79,6 @@ void isql(const std::string &scriptPath) {
     int rc = pclose(p);
     if (rc != 0)
         throw std::runtime_error("isql failed: " + out);
-}
-
-std::string two(unsigned v) {
-    return (v < 10 ? "0" : "") + std::to_string(v);
 }
 
 } // namespace
@@ -189,6 +187,16 @@ Installation::Installation() {
 
 void Installation::createSource(const std::string &rowsSql) {
     createDatabase(sourcePath, backofficeSchema(), rowsSql);
+}
+
+Installation::~Installation() = default;
+
+FtpTestServer& Installation::startFtp(const std::vector<std::string>& faultOptions) {
+    ftpServer = std::make_unique<FtpTestServer>(faultOptions);
+    ftpHost = "127.0.0.1";
+    ftpPort = ftpServer->port();
+    writeSettings();
+    return *ftpServer;
 }
 
 void Installation::writeSettings() {

@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace vela::test {
+
+class FtpTestServer;
 
 // A folder of its own for one test, removed with everything in it at the end.
 class TempDir {
@@ -51,6 +54,7 @@ struct RunResult {
 class Installation {
   public:
     Installation();
+    ~Installation();
 
     TempDir dir;
     std::string exe;
@@ -60,6 +64,10 @@ class Installation {
     std::string sourcePath;
     std::string ftpHost;
     int ftpPort = 21;
+
+    std::unique_ptr<FtpTestServer> ftpServer;
+    // Starts a local FTP server with the program's account and points the settings at it.
+    FtpTestServer& startFtp(const std::vector<std::string>& faultOptions = {});
 
     // Creates the back-office database from the schema plus rows.
     void createSource(const std::string &rowsSql = {});

@@ -11,10 +11,16 @@ The fault options make the server misbehave in the ways an upload has to survive
                      has received at least N bytes
   --quit-reply TEXT  answer QUIT with TEXT instead of 221 and close; an empty TEXT closes silently
   --ignore-pass      never answer PASS, so the client waits for a reply that does not come
+  --no-size          answer SIZE with 502, as servers without the command do
+  --size-offset N    report every file size N bytes off
+
+And one convenience for tests that are about something else than the upload:
+  --make-folders     create the folder of a stored file when it is missing
 """
 
 import argparse
 import logging
+import os
 import signal
 import sys
 
@@ -46,6 +52,20 @@ def make_handlers(args):
                 return
             super().ftp_PASS(line)
 
+        def ftp_STOR(self, file, mode="w"):
+            if args.make_folders:
+                os.makedirs(os.path.dirname(file), exist_ok=True)
+            return super().ftp_STOR(file, mode)
+
+        def ftp_SIZE(self, path):
+            if args.no_size:
+                self.respond("502 Command not implemented.")
+                return
+            if args.size_offset:
+                self.respond("213 %d" % (os.path.getsize(path) + args.size_offset))
+                return
+            return super().ftp_SIZE(path)
+
         def ftp_QUIT(self, line):
             if args.quit_reply is None:
                 return super().ftp_QUIT(line)
@@ -69,6 +89,9 @@ def main():
     parser.add_argument("--drop-after", type=int)
     parser.add_argument("--quit-reply")
     parser.add_argument("--ignore-pass", action="store_true")
+    parser.add_argument("--make-folders", action="store_true")
+    parser.add_argument("--no-size", action="store_true")
+    parser.add_argument("--size-offset", type=int)
     args = parser.parse_args()
 
     logger = logging.getLogger("pyftpdlib")

@@ -1,4 +1,4 @@
-#include "FtpTestServer.h"
+#include "tests/support/FtpTestServer.h"
 
 #include <chrono>
 #include <sstream>
@@ -9,9 +9,9 @@ FtpTestServer::FtpTestServer(const std::vector<std::string> &faultOptions) {
     std::filesystem::create_directories(downloads());
     const FtpSettings account;
     std::vector<std::string> argv = {
-        VELA_TEST_PYTHON, VELA_TEST_FTP_SERVER, "--port", "0",
+        VELA_PYTHON, VELA_SOURCE_DIR "/tests/support/ftp_server.py", "--port", "0",
         "--home",         home().string(),      "--user", account.user,
-        "--password",     account.password,     "--log",  (work_ / "ftp.log").string()};
+        "--password",     account.password,     "--log",  work_ / "ftp.log"};
     argv.insert(argv.end(), faultOptions.begin(), faultOptions.end());
     process_.emplace(argv);
     port_ = std::stoi(process_->readLine(std::chrono::seconds(15)));

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnv.h"
 #include "publish/FtpClient.h"
 
 #include <filesystem>
@@ -18,8 +18,8 @@ class FtpTestServer {
     explicit FtpTestServer(const std::vector<std::string> &faultOptions = {});
 
     int port() const { return port_; }
-    const std::filesystem::path &home() const { return home_.path(); }
-    std::filesystem::path downloads() const { return home_.path() / "www" / "downloads"; }
+    std::filesystem::path home() const { return home_.path(); }
+    std::filesystem::path downloads() const { return std::filesystem::path(home_.path()) / "www" / "downloads"; }
     FtpSettings settings() const;
 
     // Stops the server, so that everything it did is in its log, and returns the log.

@@ -1,0 +1,178 @@
+// The upload step end to end: the real binary, a real FTP server on 127.0.0.1.
+#include "app/Gauge.h"
+#include "app/principal.h"
+#include "db/ModuloDadosCadastro.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/TestEnv.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace vela::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string company(const std::string& tradeName) {
+    return "insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) values (1, 1, 'R', '" +
+           tradeName + "', 'E');\n";
+}
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+// The lines after the last table copy's block.
+std::vector<std::string> uploadLines(const std::string& log) {
+    std::vector<std::string> lines = logLines(log);
+    auto end = std::find(lines.begin(), lines.end(), "Finalizando Tabela CVF");
+    return std::vector<std::string>(end == lines.end() ? lines.end() : end + 2, lines.end());
+}
+
+} // namespace
+
+TEST(UploadStep, SendsTheMobileDatabaseByteForByteIntoTheCompanysFolder) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::create_directories(ftp.downloads() / "CasadoNo");
+    in.createSource(company("Casa do Norte Comercial"));
+    RunResult r = in.run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    std::string local = readFile(in.mobilePath);
+    EXPECT_EQ(readFile(ftp.downloads() / "CasadoNo" / "BANCODADOS.gdb"), local);
+
+    // One line per progress report, growing to the file's size, then the closing line.
+    std::vector<std::string> lines = uploadLines(in.log());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], "Exporta\xe7\xe3o Conclu\xed"
+                                       "da.");
+    EXPECT_EQ(lines.back(), "Salvando log em: " + in.logPath());
+    long long previous = 0;
+    for (size_t i = 0; i + 2 < lines.size(); ++i) {
+        long long n = std::stoll(lines[i]);
+        EXPECT_GT(n, previous) << lines[i];
+        previous = n;
+    }
+    EXPECT_EQ(previous, static_cast<long long>(local.size()));
+}
+
+TEST(UploadStep, ARefusedLoginIsLoggedAndTheUnattendedRunFails) {
+    Installation in;
+    in.startFtp({"--password", "another"});
+    in.createSource(company("Bela"));
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "530")) << r.err;
+    std::vector<std::string> lines = uploadLines(in.log());
+    ASSERT_EQ(lines.size(), 1u); // the server's refusal, nothing else
+    EXPECT_TRUE(contains(lines[0], "530")) << lines[0];
+}
+
+TEST(UploadStep, FailedStoresAreLoggedSavedAndEndTheProgram) {
+    struct Case {
+        const char* name;
+        std::string tradeName;
+        std::vector<std::string> faults;
+        std::string expected;
+    };
+    for (const Case& c : {Case{"missing folder", "Bela", {}, "550"},
+                          Case{"unsafe name", "../etc", {}, "Pasta remota inv\xe1lida: ../etc"},
+                          Case{"dropped session", "Bela", {"--drop-after", "200000"}, ""}}) {
+        SCOPED_TRACE(c.name);
+        Installation in;
+        FtpTestServer& ftp = in.startFtp(c.faults);
+        if (c.faults.size())
+            fs::create_directories(ftp.downloads() / "Bela");
+        in.createSource(company(c.tradeName));
+        RunResult r = in.run();
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        std::vector<std::string> lines = uploadLines(in.log());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(contains(lines.back(), c.expected)) << lines.back();
+        EXPECT_FALSE(contains(lines.back(), "Salvando log em"));
+        EXPECT_FALSE(fs::exists(ftp.home() / "etc"));
+    }
+}
+
+TEST(UploadStep, AnEmptyFileLeavesTheGaugeAtZeroOfZero) {
+    static int argc = 1;
+    static char name[] = "test_upload";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::create_directories(ftp.downloads() / "Bela");
+    in.createSource(company("Bela"));
+    writeFile(in.mobilePath, "");
+
+    vela::AppSettings settings;
+    settings.mobileFolder = QString::fromStdString(in.mobileFolder);
+    settings.sourceDatabase = QString::fromStdString(in.sourcePath);
+    settings.ftpHost = QStringLiteral("127.0.0.1");
+    settings.ftpPort = ftp.port();
+    vela::TfrmPrincipal w(settings);
+    vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
+    w.setDataModule(&dm);
+    w.Button3Click();
+    EXPECT_EQ(w.Gauge1->maxValue(), 0);
+    EXPECT_EQ(w.Gauge1->progress(), 0);
+    EXPECT_EQ(w.runLog().lines().last(), QStringLiteral("Exportação Concluída."));
+    EXPECT_EQ(readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb"), "");
+    EXPECT_FALSE(w.ended());
+}
+
+TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
+    for (bool withSize : {true, false}) {
+        SCOPED_TRACE(withSize ? "SIZE off by one" : "no SIZE");
+        Installation in;
+        FtpTestServer& ftp =
+            in.startFtp(withSize ? std::vector<std::string>{"--size-offset", "-1"} : std::vector<std::string>{"--no-size"});
+        fs::create_directories(ftp.downloads() / "Bela");
+        in.createSource(company("Bela"));
+        RunResult r = in.run();
+        std::vector<std::string> lines = uploadLines(in.log());
+        ASSERT_FALSE(lines.empty());
+        if (withSize) {
+            const std::string size = std::to_string(fs::file_size(in.mobilePath));
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(lines.back(), "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
+        } else {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(lines.back(), "Salvando log em: " + in.logPath());
+        }
+    }
+}
+
+TEST(UploadStep, AServerDiskThatFillsUpFailsTheStore) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::path folder = ftp.downloads() / "Bela";
+    fs::create_directories(folder);
+    if (std::system(("mount -t tmpfs -o size=512k tmpfs '" + folder.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    in.createSource(company("Bela"));
+    RunResult r = in.run();
+    std::system(("umount '" + folder.string() + "'").c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    std::vector<std::string> lines = uploadLines(in.log());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_FALSE(contains(lines.back(), "Salvando log em")) << lines.back();
+    EXPECT_FALSE(contains(lines.back(), "Exporta")) << lines.back();
+}
+
+// The one case that waits out the program's 60-second reply limit.
+TEST(UploadStep, AServerThatNeverAnswersEndsTheWaitAfterSixtySeconds) {
+    Installation in;
+    in.startFtp({"--ignore-pass"});
+    in.createSource(company("Bela"));
+    auto started = std::chrono::steady_clock::now();
+    RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(150));
+    auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_GE(waited, std::chrono::seconds(59));
+    std::vector<std::string> lines = uploadLines(in.log());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(contains(lines[0], "imed out")) << lines[0];
+}
