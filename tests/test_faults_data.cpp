@@ -101,9 +101,12 @@ TEST(BadInput, ANullInEveryColumnBecomesItsRulesValueAndTheBackOfficeIsOnlyRead)
     auto before = everyRow(in.sourcePath);
     ASSERT_EQ(before.size(), 19u);
 
+    // Both steps: the upload reads the company through the source connection as well.
+    in.startFtp();
     RunResult r = in.run();
     ASSERT_FALSE(r.timedOut);
     ASSERT_EQ(r.exitCode, 0) << r.err << in.log();
+    EXPECT_TRUE(contains(in.log(), "\r\nExporta\xe7\xe3o Conclu\xed" "da.\r\n"));
     EXPECT_EQ(everyRow(in.sourcePath), before);
 
     // The company query of the upload, and any further source query, run read-only as well.

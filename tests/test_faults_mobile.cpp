@@ -48,8 +48,9 @@ TEST(MobileFaults, ATemplateThatIsNoDatabaseFailsToOpen) {
         EXPECT_EQ(r.exitCode, 1);
         // The copy itself succeeds; opening the copy fails with the client's message, before the run.
         EXPECT_TRUE(contains(r.err, in.mobilePath)) << r.err;
-        if (content.size() > 8192)
+        if (content.size() > 8192) {
             EXPECT_TRUE(contains(r.err, "is not a valid database")) << r.err;
+        }
         std::string log = in.log();
         EXPECT_TRUE(contains(log, "Banco Vazio pronto para Sincroniza"));
         EXPECT_FALSE(contains(log, "INICIO SINCRONIZA"));

@@ -61,9 +61,12 @@ TEST_F(ServerFaults, TheSourceIsReadThroughTheServerAndAWrongPasswordFailsWithIt
     // maquinas.txt names a folder on the server, written on Windows.
     writeFile(in.dir / "maquinas.txt", "present");
     writeFile(in.mobileFolder + "/maquinas.txt", server->url(in.dir / "dados") + "\r\n");
+    // The upload reads the company through the server too.
+    in.startFtp();
     RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(60));
     ASSERT_FALSE(r.timedOut);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, 0) << r.err << in.log();
+    EXPECT_TRUE(contains(in.log(), "\r\nExporta\xe7\xe3o Conclu\xed" "da.\r\n"));
     EXPECT_EQ(query(in.mobilePath, "select tid, uf from estado order by tid"),
               (std::vector<Row>{{"1", "SP"}, {"2", "RJ"}}));
 
