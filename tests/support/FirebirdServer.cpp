@@ -10,6 +10,7 @@
 #include <glob.h>
 #include <netinet/in.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -113,12 +114,18 @@ static pid_t spawn(const std::vector<std::string>& argv, const std::map<std::str
         args.push_back(a.data());
     args.push_back(nullptr);
 
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        if (newSession)
+        if (newSession) {
+            // A server left behind by a test program that crashed would hold its port for good.
             setsid();
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(125);
+        }
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
         int in = open(stdinPath.c_str(), O_RDONLY);

@@ -6,6 +6,8 @@
 #include "db/Statement.h"
 #include "db/Transaction.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +22,28 @@
 namespace fs = std::filesystem;
 
 namespace vela::test {
+
+namespace {
+
+// Ends the embedded engine when the test program ends, as the program itself does: engine threads
+// still running at exit race with LeakSanitizer's final scan in the sanitizer build.
+class EngineShutdown : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        Firebird::IProvider* provider = fb::master()->getDispatcher();
+        try {
+            fb::Status st;
+            provider->shutdown(&st, 0, fb_shutrsn_app_stopped);
+        } catch (...) {
+        }
+        provider->release();
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const engineShutdown =
+    ::testing::AddGlobalTestEnvironment(new EngineShutdown);
+
+} // namespace
 
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "vela-test-XXXXXX").string();
