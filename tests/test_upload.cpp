@@ -174,5 +174,7 @@ TEST(UploadStep, AServerThatNeverAnswersEndsTheWaitAfterSixtySeconds) {
     EXPECT_GE(waited, std::chrono::seconds(59));
     std::vector<std::string> lines = uploadLines(in.log());
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(contains(lines[0], "imed out")) << lines[0];
+    // The connect and reply limits are both 60 s; which of them curl reports first depends on
+    // timing (a slow build, under the sanitizers, gets the reply limit's message).
+    EXPECT_TRUE(contains(lines[0], "imed out") || contains(lines[0], "server response timeout")) << lines[0];
 }
