@@ -1,6 +1,7 @@
 #include "app/principal.h"
 
 #include "app/Gauge.h"
+#include "app/Maquinas.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/FileSize.h"
@@ -262,11 +263,12 @@ void TfrmPrincipal::readMaquinas() {
         throw Error(QStringLiteral("Cannot open file \"%1\". %2")
                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)))
                         .toStdString());
-    std::string line;
-    char c;
-    while (in.get(c) && c != '\n' && c != '\r')
-        line.push_back(c);
-    Edit2->setText(fromCp1252(line) + QDir::separator() + QStringLiteral("BANCODADOS.FDB"));
+    // Only as far as the first line end: the rest of the file is never needed.
+    std::string bytes;
+    char chunk[4096];
+    while (bytes.find_first_of("\r\n") == std::string::npos && in.read(chunk, sizeof chunk).gcount() > 0)
+        bytes.append(chunk, static_cast<size_t>(in.gcount()));
+    Edit2->setText(QString::fromStdString(sourcePathFromMaquinas(bytes, QDir::separator().toLatin1())));
 }
 
 void TfrmPrincipal::Button1Click() {

@@ -5,6 +5,8 @@
 #include "db/Transaction.h"
 
 #include <algorithm>
+#include <exception>
+#include <utility>
 
 namespace vela {
 
@@ -84,13 +86,28 @@ void Connection::close() {
     if (!attachment_)
         return;
     releaseStatements();
-    if (defaultTransaction_)
-        defaultTransaction_->endWithConnection();
+    // The attachment goes whatever fails below: one left behind after its server went away would
+    // fail every later close and open, server back or not. Only a failed commit of the default
+    // transaction is reported, as that is written data; the reads and the detach have nothing to lose.
+    Firebird::IAttachment* attachment = std::exchange(attachment_, nullptr);
+    std::exception_ptr failure;
+    if (defaultTransaction_) {
+        try {
+            defaultTransaction_->endWithConnection();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
     if (readTransaction_)
-        readTransaction_->endWithConnection();
-    fb::Status st;
-    attachment_->detach(&st);
-    attachment_ = nullptr;
+        readTransaction_->drop();
+    try {
+        fb::Status st;
+        attachment->detach(&st);
+    } catch (const Error&) {
+        attachment->release();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 Firebird::IAttachment *Connection::attachment() {

@@ -276,13 +276,17 @@ void Message::setDate(size_t i, ISC_DATE value) {
 void Message::setBytes(size_t i, std::string_view bytes) {
     const Column &c = columns_[i];
     unsigned char *p = &buffer_[c.offset];
+    // An empty view (the string rule's NULL) may have no data pointer at all, which memcpy must
+    // not be given even for zero bytes.
     if (c.type == SQL_VARYING) {
         size_t len = bytes.size() < c.length ? bytes.size() : c.length;
         store<unsigned short>(p, static_cast<unsigned short>(len));
-        std::memcpy(p + 2, bytes.data(), len);
+        if (len)
+            std::memcpy(p + 2, bytes.data(), len);
     } else if (c.type == SQL_TEXT) {
         size_t len = bytes.size() < c.length ? bytes.size() : c.length;
-        std::memcpy(p, bytes.data(), len);
+        if (len)
+            std::memcpy(p, bytes.data(), len);
         std::memset(p + len, ' ', c.length - len);
     } else {
         throw Error("Parameter '" + c.name + "' does not take text");

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 
+#include <utility>
 #include <vector>
 
 namespace vela {
@@ -64,7 +65,22 @@ Firebird::ITransaction *Transaction::handle() {
 void Transaction::endWithConnection() {
     if (!handle_)
         return;
-    commit();
+    try {
+        commit();
+    } catch (...) {
+        std::exchange(handle_, nullptr)->release();
+        throw;
+    }
+}
+
+void Transaction::drop() noexcept {
+    if (!handle_)
+        return;
+    try {
+        rollback();
+    } catch (...) {
+        std::exchange(handle_, nullptr)->release();
+    }
 }
 
 } // namespace vela

@@ -25,8 +25,11 @@ class Transaction {
     // Starts the transaction when it is not active.
     Firebird::ITransaction *handle();
 
-    // Used by the connection when it goes away: commit what is pending, quietly drop otherwise.
+    // Used by the connection when it goes away: commits what is pending. A failed commit still
+    // lets go of the transaction (the detach that follows rolls it back) and is reported.
     void endWithConnection();
+    // Ends the transaction without keeping anything and without failing: for reads only.
+    void drop() noexcept;
 
   private:
     Connection &connection_;

@@ -11,6 +11,7 @@ The fault options make the server misbehave in the ways an upload has to survive
                      has received at least N bytes
   --quit-reply TEXT  answer QUIT with TEXT instead of 221 and close; an empty TEXT closes silently
   --ignore-pass      never answer PASS, so the client waits for a reply that does not come
+  --close-data-after N  close only the data connection once a STOR has received N bytes
   --no-size          answer SIZE with 502, as servers without the command do
   --size-offset N    report every file size N bytes off
 
@@ -33,6 +34,13 @@ def make_handlers(args):
     class FaultyDTPHandler(DTPHandler):
         def handle_read(self):
             super().handle_read()
+            if args.close_data_after is not None and self.tot_bytes_received >= args.close_data_after:
+                self.cmd_channel.logline("fault: closing the data connection after %d bytes" % self.tot_bytes_received)
+                # The control connection stays and says why, as a server whose disk or quota gave
+                # out would.
+                self._resp = ("426 Connection closed; transfer aborted.", logging.getLogger("pyftpdlib").info)
+                self.close()
+                return
             if args.drop_after is not None and self.tot_bytes_received >= args.drop_after:
                 control = self.cmd_channel
                 control.logline("fault: dropping the session after %d bytes" % self.tot_bytes_received)
@@ -90,6 +98,7 @@ def main():
     parser.add_argument("--quit-reply")
     parser.add_argument("--ignore-pass", action="store_true")
     parser.add_argument("--make-folders", action="store_true")
+    parser.add_argument("--close-data-after", type=int)
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--size-offset", type=int)
     args = parser.parse_args()

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vela {
+
+// maquinas.txt names the folder of the back-office database on its first line. The line ends at
+// the first LF or CR, so a file written on Windows gives the folder without its CR; nothing else
+// is trimmed, and an empty file gives an empty line.
+std::string_view maquinasFirstLine(std::string_view bytes);
+
+// The source path the first line gives, as UTF-8: the line read as Windows-1252, the separator
+// and "BANCODADOS.FDB".
+std::string sourcePathFromMaquinas(std::string_view bytes, char separator);
+
+} // namespace vela

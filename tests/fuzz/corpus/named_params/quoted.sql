@@ -1,0 +1,2 @@
+select ':x', "a:b" from t -- :c
+ where a = :tid /* :d */ and d = 'it''s :e'

@@ -1,0 +1,1 @@
+select p.tid from produtocotanegociacao p where p.tidcotaneg = :tidcotaneg and x = :tid
