@@ -39,22 +39,15 @@ RunLog::RunLog(QPlainTextEdit *memo) : memo_(memo) {
 }
 
 void RunLog::append(const QString &line) {
-    if (hasPending_)
-        pending_.append(QLatin1Char('\n'));
-    pending_.append(line);
-    hasPending_ = true;
-    maybeFlush();
+    // A text with line breaks inside is several lines.
+    for (const QString &piece : line.split(QLatin1Char('\n')))
+        appendCp1252(toCp1252(piece));
 }
 
 void RunLog::appendCp1252(std::string_view line) {
-    if (hasPending_)
-        pending_.append(QLatin1Char('\n'));
-    qsizetype at = pending_.size();
-    pending_.resize(at + static_cast<qsizetype>(line.size()));
-    QChar *out = pending_.data() + at;
-    for (unsigned char b : line)
-        *out++ = QChar(cp1252::toUnicode(b));
-    hasPending_ = true;
+    pending_.append(line);
+    pending_.append("\r\n");
+    ++pendingLines_;
     maybeFlush();
 }
 
@@ -65,15 +58,33 @@ void RunLog::maybeFlush() {
 
 void RunLog::flush() {
     sinceFlush_.restart();
-    if (!hasPending_)
+    if (pendingLines_ == 0)
         return;
-    // Appending at the end keeps whatever the user typed above; one insertion per batch.
-    QTextCursor cursor(memo_->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertBlock();
-    cursor.insertText(pending_);
+    // Lines that would be trimmed again at once never go through the box: only the ones still
+    // shown after this batch are laid out.
+    std::string_view shown(pending_);
+    if (pendingLines_ > kShownLines) {
+        moveBoxToHead();
+        size_t at = pending_.size() - 2;
+        for (int n = 0; n < kShownLines; ++n)
+            at = pending_.rfind("\r\n", at - 1);
+        head_.append(pending_, 0, at + 2);
+        shown = std::string_view(pending_).substr(at + 2);
+    }
+    QString text = fromCp1252(shown.substr(0, shown.size() - 2));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QTextDocument *doc = memo_->document();
+    if (doc->isEmpty() && pendingLines_ > kShownLines) {
+        doc->setPlainText(text);
+    } else {
+        // Appending at the end keeps whatever the user typed above; one insertion per batch.
+        QTextCursor cursor(doc);
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+        cursor.insertText(text);
+    }
     pending_.clear();
-    hasPending_ = false;
+    pendingLines_ = 0;
     trim();
     if (QScrollBar *bar = memo_->verticalScrollBar())
         bar->setValue(bar->maximum());
@@ -115,6 +126,14 @@ void RunLog::trim() {
     cursor.setPosition(0);
     cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+}
+
+void RunLog::moveBoxToHead() {
+    for (const QString &line : splitBlocks(memo_->document()->toRawText())) {
+        head_ += toCp1252(line);
+        head_ += "\r\n";
+    }
+    memo_->document()->clear();
 }
 
 QStringList RunLog::lines() {

@@ -32,13 +32,14 @@ class RunLog {
   private:
     void maybeFlush();
     void trim();
+    void moveBoxToHead();
 
     static constexpr int kShownLines = 5000;
 
     QPlainTextEdit *memo_;
     std::string head_; // lines no longer in the box, each followed by CR LF
-    QString pending_;
-    bool hasPending_ = false;
+    std::string pending_; // Windows-1252 lines not yet shown, each followed by CR LF
+    int pendingLines_ = 0;
     QElapsedTimer sinceFlush_;
 };
 
