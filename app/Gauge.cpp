@@ -8,13 +8,12 @@
 
 namespace vela {
 
-Gauge::Gauge(QWidget *parent) : QWidget(parent) {}
+Gauge::Gauge(QWidget* parent) : QWidget(parent) {}
 
 int Gauge::percentDone() const {
     if (max_ == min_)
         return 0;
-    return static_cast<int>((static_cast<long long>(pos_) - min_) * 100 /
-                            (static_cast<long long>(max_) - min_));
+    return static_cast<int>((static_cast<long long>(pos_) - min_) * 100 / (static_cast<long long>(max_) - min_));
 }
 
 void Gauge::setMaxValue(int value) {
@@ -60,7 +59,7 @@ void Gauge::repaintNow() {
     update();
 }
 
-void Gauge::paintEvent(QPaintEvent *) {
+void Gauge::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QRect r = rect().adjusted(0, 0, -1, -1);
     painter.fillRect(r, palette().base());

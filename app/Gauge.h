@@ -8,8 +8,8 @@ namespace vela {
 // Horizontal bar with its percentage written on it. The position is clamped to
 // [minimum, maximum]; a maximum below the minimum is refused.
 class Gauge : public QWidget {
-  public:
-    explicit Gauge(QWidget *parent = nullptr);
+public:
+    explicit Gauge(QWidget* parent = nullptr);
 
     int minValue() const { return min_; }
     int maxValue() const { return max_; }
@@ -20,10 +20,10 @@ class Gauge : public QWidget {
     void setProgress(int value);
     void addProgress(int delta);
 
-  protected:
-    void paintEvent(QPaintEvent *event) override;
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     void changed();
     void repaintNow();
 

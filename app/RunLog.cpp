@@ -13,13 +13,13 @@ namespace vela {
 
 QString fromCp1252(std::string_view bytes) {
     QString s(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    QChar *out = s.data();
+    QChar* out = s.data();
     for (unsigned char b : bytes)
         *out++ = QChar(cp1252::toUnicode(b));
     return s;
 }
 
-std::string toCp1252(const QString &text) {
+std::string toCp1252(const QString& text) {
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));
     for (QChar c : text) {
@@ -30,7 +30,7 @@ std::string toCp1252(const QString &text) {
     return out;
 }
 
-RunLog::RunLog(QPlainTextEdit *memo) : memo_(memo) {
+RunLog::RunLog(QPlainTextEdit* memo) : memo_(memo) {
     // An undo history would keep every text the box was ever given, the lines moved to the head
     // included, so memory would grow with the whole run and not with its shown tail (the same
     // reason QPlainTextEdit drops undo when it keeps a maximum block count).
@@ -38,9 +38,9 @@ RunLog::RunLog(QPlainTextEdit *memo) : memo_(memo) {
     sinceFlush_.start();
 }
 
-void RunLog::append(const QString &line) {
+void RunLog::append(const QString& line) {
     // A text with line breaks inside is several lines.
-    for (const QString &piece : line.split(QLatin1Char('\n')))
+    for (const QString& piece : line.split(QLatin1Char('\n')))
         appendCp1252(toCp1252(piece));
 }
 
@@ -73,7 +73,7 @@ void RunLog::flush() {
     }
     QString text = fromCp1252(shown.substr(0, shown.size() - 2));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QTextDocument *doc = memo_->document();
+    QTextDocument* doc = memo_->document();
     if (doc->isEmpty() && pendingLines_ > kShownLines) {
         doc->setPlainText(text);
     } else {
@@ -86,14 +86,14 @@ void RunLog::flush() {
     pending_.clear();
     pendingLines_ = 0;
     trim();
-    if (QScrollBar *bar = memo_->verticalScrollBar())
+    if (QScrollBar* bar = memo_->verticalScrollBar())
         bar->setValue(bar->maximum());
 }
 
 namespace {
 
 // The text of a document split at its block separators.
-QStringList splitBlocks(const QString &raw) {
+QStringList splitBlocks(const QString& raw) {
     QStringList out;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= raw.size(); ++i) {
@@ -109,7 +109,7 @@ QStringList splitBlocks(const QString &raw) {
 } // namespace
 
 void RunLog::trim() {
-    QTextDocument *doc = memo_->document();
+    QTextDocument* doc = memo_->document();
     int excess = doc->blockCount() - kShownLines;
     if (excess < kShownLines)
         return;
@@ -117,7 +117,7 @@ void RunLog::trim() {
     // out (shapes) every line it passes, which cost more than the whole table copy.
     QTextBlock keep = doc->findBlockByNumber(excess);
     for (QTextBlock block = doc->begin(); block != keep; block = block.next()) {
-        for (const QString &line : splitBlocks(block.text())) {
+        for (const QString& line : splitBlocks(block.text())) {
             head_ += toCp1252(line);
             head_ += "\r\n";
         }
@@ -129,7 +129,7 @@ void RunLog::trim() {
 }
 
 void RunLog::moveBoxToHead() {
-    for (const QString &line : splitBlocks(memo_->document()->toRawText())) {
+    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
         head_ += toCp1252(line);
         head_ += "\r\n";
     }
@@ -152,7 +152,7 @@ QStringList RunLog::lines() {
 std::string RunLog::fileContent() {
     flush();
     std::string out = head_;
-    for (const QString &line : splitBlocks(memo_->document()->toRawText())) {
+    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
         out += toCp1252(line);
         out += "\r\n";
     }

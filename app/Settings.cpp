@@ -8,7 +8,7 @@ namespace vela {
 
 namespace {
 
-QString join(const QString &folder, const QString &relative) {
+QString join(const QString& folder, const QString& relative) {
     return QDir::toNativeSeparators(QDir::cleanPath(folder + QLatin1Char('/') + relative));
 }
 

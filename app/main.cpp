@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     // Scheduled runs often have no display: draw nowhere rather than fail to start.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
         frmPrincipal.setDataModule(nullptr);
         DMSistemaCadastro.reset(); // closing the mobile connection commits what is pending
     }
-    Firebird::IProvider *provider = vela::fb::master()->getDispatcher();
+    Firebird::IProvider* provider = vela::fb::master()->getDispatcher();
     try {
         vela::fb::Status st;
         provider->shutdown(&st, 0, fb_shutrsn_app_stopped);

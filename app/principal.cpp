@@ -34,16 +34,16 @@ namespace vela {
 
 namespace {
 
-const char *const kLogFileName = "logAtualizaVela-Movel.txt";
+const char* const kLogFileName = "logAtualizaVela-Movel.txt";
 
-QString text(const std::exception &e) {
+QString text(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
 // The busy pointer while the database is worked on, and no second step started from inside one.
 class StepGuard {
-  public:
-    explicit StepGuard(TfrmPrincipal &w) : w_(w) {
+public:
+    explicit StepGuard(TfrmPrincipal& w) : w_(w) {
         w_.Button5->setEnabled(false);
         w_.Button3->setEnabled(false);
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -54,16 +54,15 @@ class StepGuard {
         w_.Button3->setEnabled(true);
     }
 
-  private:
-    TfrmPrincipal &w_;
+private:
+    TfrmPrincipal& w_;
 };
 
-std::optional<QString> writeFile(const QString &path, const std::string &bytes) {
+std::optional<QString> writeFile(const QString& path, const std::string& bytes) {
     QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return QStringLiteral("Cannot create file \"%1\". %2")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -77,21 +76,18 @@ std::optional<QString> writeFile(const QString &path, const std::string &bytes) 
         done += static_cast<size_t>(n);
     }
     if (::close(fd) != 0)
-        return QStringLiteral("Cannot create file \"%1\". %2")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return std::nullopt;
 }
 
 } // namespace
 
-TfrmPrincipal::TfrmPrincipal(const AppSettings &settings, QWidget *parent)
+TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
     : QWidget(parent), Label1(new QLabel(QStringLiteral("Pasta Local:"), this)), Edit1(new QLineEdit(this)),
-      Edit2(new QLineEdit(this)),
-      Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
-      Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)),
-      Gauge1(new Gauge(this)), Memo1(new QPlainTextEdit(this)),
-      Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)), settings_(settings),
-      log_(Memo1) {
+      Edit2(new QLineEdit(this)), Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
+      Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)), Gauge1(new Gauge(this)),
+      Memo1(new QPlainTextEdit(this)), Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)),
+      settings_(settings), log_(Memo1) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("frmPrincipal"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -138,13 +134,13 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings &settings, QWidget *parent)
 
     headless_ = QGuiApplication::platformName() == QLatin1String("offscreen") ||
                 QGuiApplication::platformName() == QLatin1String("minimal");
-    if (QScreen *screen = QGuiApplication::primaryScreen())
+    if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
 TfrmPrincipal::~TfrmPrincipal() = default;
 
-void TfrmPrincipal::showEvent(QShowEvent *event) {
+void TfrmPrincipal::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!shown_) {
         shown_ = true;
@@ -155,7 +151,7 @@ void TfrmPrincipal::showEvent(QShowEvent *event) {
 void TfrmPrincipal::FormShow() {
     QStringList args = QCoreApplication::arguments();
     QString first = args.size() > 1 ? args.at(1) : QString();
-    for (QChar &c : first)
+    for (QChar& c : first)
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
             c = QChar(c.unicode() - 'a' + 'A');
     if (first != QLatin1String("EXECUTAR"))
@@ -177,7 +173,7 @@ void TfrmPrincipal::appendLog(std::string_view line) {
     log_.appendCp1252(line);
 }
 
-void TfrmPrincipal::appendLine(const QString &line) {
+void TfrmPrincipal::appendLine(const QString& line) {
     log_.append(line);
 }
 
@@ -212,7 +208,7 @@ bool TfrmPrincipal::saveLog() {
 
 // ---- failure handling -------------------------------------------------------------------------
 
-void TfrmPrincipal::errorBox(const QString &message) {
+void TfrmPrincipal::errorBox(const QString& message) {
     lastError_ = message;
     log_.flush();
     if (!headless_) {
@@ -230,7 +226,7 @@ void TfrmPrincipal::errorBox(const QString &message) {
     }
 }
 
-void TfrmPrincipal::failAndEnd(const QString &message) {
+void TfrmPrincipal::failAndEnd(const QString& message) {
     appendLine(message);
     if (!saveLog())
         return;
@@ -244,7 +240,7 @@ void TfrmPrincipal::endProgram(int code) {
     if (dm_) {
         try {
             dm_->release();
-        } catch (const std::exception &e) {
+        } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
         }
     }
@@ -278,8 +274,7 @@ void TfrmPrincipal::Button1Click() {
     std::filesystem::copy_file(QFile::encodeName(settings_.templatePath()).constData(),
                                QFile::encodeName(Edit1->text()).constData(),
                                std::filesystem::copy_options::overwrite_existing, ec);
-    appendLine(ec ? QStringLiteral("Erro ao Copiar")
-                  : QStringLiteral("Banco Vazio pronto para Sincronização"));
+    appendLine(ec ? QStringLiteral("Erro ao Copiar") : QStringLiteral("Banco Vazio pronto para Sincronização"));
     appendLine(settings_.templatePath());
     appendLine(Edit1->text());
     dm_->FDConnectionBancoMovel.open();
@@ -295,7 +290,7 @@ bool TfrmPrincipal::runStep1() {
         dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
         dm_->FDConnectionBancoVela.open();
         dm_->FDTransactionBancoMovel.start();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         errorBox(text(e));
         return false;
     }
@@ -315,7 +310,7 @@ bool TfrmPrincipal::runStep1() {
         for (Copy copy : copies)
             (this->*copy)();
         dm_->FDConnectionBancoMovel.close();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;
     }
@@ -375,8 +370,7 @@ bool TfrmPrincipal::runStep2() {
         IdFTP1->store(local, remote, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
         // A 226 reply is not proof enough that the whole file arrived.
         if (auto size = IdFTP1->remoteSize(remote); size && *size != localSize)
-            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " +
-                        std::to_string(localSize));
+            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " + std::to_string(localSize));
         IdFTP1->quit();
     } catch (const std::exception& e) {
         failAndEnd(text(e));

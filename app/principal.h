@@ -24,22 +24,22 @@ class TDMSistemaCadastro;
 // The main window: the two steps as buttons, the gauge and the run log. The table copies are its
 // methods; they borrow the data module's objects.
 class TfrmPrincipal : public QWidget, public CopyHost {
-  public:
-    explicit TfrmPrincipal(const AppSettings &settings, QWidget *parent = nullptr);
+public:
+    explicit TfrmPrincipal(const AppSettings& settings, QWidget* parent = nullptr);
     ~TfrmPrincipal() override;
 
-    void setDataModule(TDMSistemaCadastro *dm) { dm_ = dm; }
+    void setDataModule(TDMSistemaCadastro* dm) { dm_ = dm; }
 
-    QLabel *Label1;
-    QLineEdit *Edit1;
-    QLineEdit *Edit2;
-    QPushButton *Button5;
-    QPushButton *Button3;
-    Gauge *Gauge1;
-    QPlainTextEdit *Memo1;
-    QPushButton *Button1;
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QLineEdit* Edit2;
+    QPushButton* Button5;
+    QPushButton* Button3;
+    Gauge* Gauge1;
+    QPlainTextEdit* Memo1;
+    QPushButton* Button1;
 
-    RunLog &runLog() { return log_; }
+    RunLog& runLog() { return log_; }
 
     void FormShow();
     void Button5Click();
@@ -74,7 +74,7 @@ class TfrmPrincipal : public QWidget, public CopyHost {
     void stepGauge() override;
     void processEvents() override;
 
-    void appendLine(const QString &line);
+    void appendLine(const QString& line);
     QString logFilePath() const;
     // Writes the run log file; a failure shows "Cannot create file ..." in the error box.
     bool saveLog();
@@ -83,16 +83,16 @@ class TfrmPrincipal : public QWidget, public CopyHost {
     int exitCode() const { return exitCode_; }
     bool headless() const { return headless_; }
     // The last message shown in (or, headless, instead of) the error box.
-    const QString &lastError() const { return lastError_; }
+    const QString& lastError() const { return lastError_; }
 
-  protected:
-    void showEvent(QShowEvent *event) override;
+protected:
+    void showEvent(QShowEvent* event) override;
 
-  private:
+private:
     bool runStep1();
     bool runStep2();
-    void errorBox(const QString &message);
-    void failAndEnd(const QString &message);
+    void errorBox(const QString& message);
+    void failAndEnd(const QString& message);
     void endProgram(int code);
     void readMaquinas();
     void stopSilently();

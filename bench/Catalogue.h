@@ -19,12 +19,12 @@ struct RawPart {
 struct CopyEntry {
     std::string_view name;   // sincronizaX
     std::string_view header; // its header line (UTF-8), which marks its start in the run log
-    void (*copy)(TDMSistemaCadastro &, CopyHost &);
+    void (*copy)(TDMSistemaCadastro&, CopyHost&);
     std::vector<std::string_view> mobileTables;
     std::vector<RawPart> raw;
 };
 
-const std::vector<CopyEntry> &catalogue();
-const CopyEntry *findCopy(std::string_view name);
+const std::vector<CopyEntry>& catalogue();
+const CopyEntry* findCopy(std::string_view name);
 
 } // namespace vela::bench

@@ -18,21 +18,21 @@ inline double seconds(Clock::time_point a, Clock::time_point b) {
 //   t <copy> <seconds>         time of one table copy (sincronizaX), in run order
 //   m <TABLE> <rows>           rows of a mobile table after the run
 class Report {
-  public:
-    void set(const std::string &key, const std::string &value) { values[key] = value; }
-    void set(const std::string &key, double value);
-    void table(const std::string &copy, double secs) { tables.emplace_back(copy, secs); }
+public:
+    void set(const std::string& key, const std::string& value) { values[key] = value; }
+    void set(const std::string& key, double value);
+    void table(const std::string& copy, double secs) { tables.emplace_back(copy, secs); }
 
     std::map<std::string, std::string> values;
     std::vector<std::pair<std::string, double>> tables;
     std::map<std::string, long long> mobileRows;
 
-    double number(const std::string &key, double fallback = 0) const;
-    std::string text(const std::string &key) const;
-    bool has(const std::string &key) const { return values.count(key) != 0; }
+    double number(const std::string& key, double fallback = 0) const;
+    std::string text(const std::string& key) const;
+    bool has(const std::string& key) const { return values.count(key) != 0; }
 
-    void write(const std::string &path) const;
-    static Report read(const std::string &path);
+    void write(const std::string& path) const;
+    static Report read(const std::string& path);
 };
 
 struct ChildOptions {
@@ -45,14 +45,13 @@ struct ChildOptions {
     std::string report;              // where the report goes
 };
 
-int windowMain(const ChildOptions &o);
-int engineMain(const ChildOptions &o);
-int rawMain(const ChildOptions &o);
-int serverCopyMain(const ChildOptions &o);
+int windowMain(const ChildOptions& o);
+int engineMain(const ChildOptions& o);
+int rawMain(const ChildOptions& o);
+int serverCopyMain(const ChildOptions& o);
 
 // Rows of each of the given mobile tables.
-std::map<std::string, long long> countRows(const std::string &database,
-                                           const std::vector<std::string> &tables);
+std::map<std::string, long long> countRows(const std::string& database, const std::vector<std::string>& tables);
 // Every mobile table the catalogue names.
 std::vector<std::string> mobileTables();
 // Peak and current resident memory of this process, in KiB (VmHWM, VmRSS).

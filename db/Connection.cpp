@@ -12,17 +12,16 @@ namespace vela {
 
 namespace {
 
-std::pair<std::string, std::string> splitParam(const std::string &p) {
+std::pair<std::string, std::string> splitParam(const std::string& p) {
     auto eq = p.find('=');
     if (eq == std::string::npos)
         return {p, {}};
     return {p.substr(0, eq), p.substr(eq + 1)};
 }
 
-bool sameKey(const std::string &a, const std::string &b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower((unsigned char)x) == std::tolower((unsigned char)y);
-    });
+bool sameKey(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return std::tolower((unsigned char)x) == std::tolower((unsigned char)y); });
 }
 
 } // namespace
@@ -38,8 +37,8 @@ Connection::~Connection() {
     }
 }
 
-std::string Connection::param(const std::string &key) const {
-    for (const auto &p : params_) {
+std::string Connection::param(const std::string& key) const {
+    for (const auto& p : params_) {
         auto [k, v] = splitParam(p);
         if (sameKey(k, key))
             return v;
@@ -47,10 +46,10 @@ std::string Connection::param(const std::string &key) const {
     return {};
 }
 
-void Connection::setParam(const std::string &key, const std::string &value) {
+void Connection::setParam(const std::string& key, const std::string& value) {
     if (connected() && param(key) != value)
         close();
-    for (auto &p : params_) {
+    for (auto& p : params_) {
         if (sameKey(splitParam(p).first, key)) {
             p = key + "=" + value;
             return;
@@ -63,22 +62,21 @@ void Connection::open() {
     if (attachment_)
         return;
     fb::Status st;
-    Firebird::IXpbBuilder *dpb = fb::util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0);
+    Firebird::IXpbBuilder* dpb = fb::util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0);
     struct Dispose {
-        Firebird::IXpbBuilder *b;
+        Firebird::IXpbBuilder* b;
         ~Dispose() { b->dispose(); }
     } guard{dpb};
     dpb->insertString(&st, isc_dpb_user_name, param("User_Name").c_str());
     dpb->insertString(&st, isc_dpb_password, param("Password").c_str());
     dpb->insertString(&st, isc_dpb_lc_ctype, "NONE");
     std::string database = param("Database");
-    Firebird::IProvider *provider = fb::master()->getDispatcher();
+    Firebird::IProvider* provider = fb::master()->getDispatcher();
     struct ReleaseProvider {
-        Firebird::IProvider *p;
+        Firebird::IProvider* p;
         ~ReleaseProvider() { p->release(); }
     } providerGuard{provider};
-    attachment_ =
-        provider->attachDatabase(&st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
+    attachment_ = provider->attachDatabase(&st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
     ++generation_;
 }
 
@@ -110,13 +108,13 @@ void Connection::close() {
         std::rethrow_exception(failure);
 }
 
-Firebird::IAttachment *Connection::attachment() {
+Firebird::IAttachment* Connection::attachment() {
     if (!attachment_)
         open();
     return attachment_;
 }
 
-Transaction &Connection::statementTransaction() {
+Transaction& Connection::statementTransaction() {
     if (defaultTransaction_)
         return *defaultTransaction_;
     if (!readTransaction_)
@@ -124,16 +122,16 @@ Transaction &Connection::statementTransaction() {
     return *readTransaction_;
 }
 
-void Connection::attach(Statement *statement) {
+void Connection::attach(Statement* statement) {
     statements_.push_back(statement);
 }
 
-void Connection::detach(Statement *statement) {
+void Connection::detach(Statement* statement) {
     statements_.erase(std::remove(statements_.begin(), statements_.end(), statement), statements_.end());
 }
 
 void Connection::releaseStatements() {
-    for (Statement *s : statements_)
+    for (Statement* s : statements_)
         s->release();
 }
 

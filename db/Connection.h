@@ -18,46 +18,46 @@ class Statement;
 // opens in embedded mode, "host:path" goes to a server. Strings travel as character set NONE, so
 // 8-bit text passes byte for byte.
 class Connection {
-  public:
+public:
     Connection(std::string name, std::vector<std::string> params);
     ~Connection();
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
-    const std::string &name() const { return name_; }
-    std::string param(const std::string &key) const;
+    const std::string& name() const { return name_; }
+    std::string param(const std::string& key) const;
     // Changing a parameter of an open connection closes it first.
-    void setParam(const std::string &key, const std::string &value);
-    const std::vector<std::string> &params() const { return params_; }
+    void setParam(const std::string& key, const std::string& value);
+    const std::vector<std::string>& params() const { return params_; }
 
     void open();
     // Commits the default transaction when it is active, then detaches.
     void close();
     bool connected() const { return attachment_ != nullptr; }
     // Opens on demand.
-    Firebird::IAttachment *attachment();
+    Firebird::IAttachment* attachment();
     // Bumped at every open: statements prepared on an older attachment prepare again.
     std::uint64_t generation() const { return generation_; }
 
     // The transaction every statement on this connection runs in. Without a default transaction
     // the connection runs its statements in a read-only transaction of its own.
-    void setDefaultTransaction(Transaction *transaction) { defaultTransaction_ = transaction; }
-    Transaction *defaultTransaction() const { return defaultTransaction_; }
-    Transaction &statementTransaction();
+    void setDefaultTransaction(Transaction* transaction) { defaultTransaction_ = transaction; }
+    Transaction* defaultTransaction() const { return defaultTransaction_; }
+    Transaction& statementTransaction();
 
-    void attach(Statement *statement);
-    void detach(Statement *statement);
+    void attach(Statement* statement);
+    void detach(Statement* statement);
 
-  private:
+private:
     void releaseStatements();
 
     std::string name_;
     std::vector<std::string> params_;
-    Firebird::IAttachment *attachment_ = nullptr;
+    Firebird::IAttachment* attachment_ = nullptr;
     std::uint64_t generation_ = 0;
-    Transaction *defaultTransaction_ = nullptr;
+    Transaction* defaultTransaction_ = nullptr;
     std::unique_ptr<Transaction> readTransaction_;
-    std::vector<Statement *> statements_;
+    std::vector<Statement*> statements_;
 };
 
 } // namespace vela

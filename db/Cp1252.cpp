@@ -19,8 +19,8 @@ struct Tables {
             if (cd != reinterpret_cast<iconv_t>(-1)) {
                 char in = static_cast<char>(b);
                 unsigned char out[4] = {};
-                char *inp = &in;
-                char *outp = reinterpret_cast<char *>(out);
+                char* inp = &in;
+                char* outp = reinterpret_cast<char*>(out);
                 size_t inLeft = 1, outLeft = sizeof out;
                 iconv(cd, nullptr, nullptr, nullptr, nullptr);
                 if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) && outLeft == 2)
@@ -34,12 +34,12 @@ struct Tables {
     }
 };
 
-const Tables &tables() {
+const Tables& tables() {
     static const Tables t;
     return t;
 }
 
-void appendUtf8(std::string &out, char32_t cp) {
+void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -59,7 +59,7 @@ char16_t toUnicode(unsigned char byte) {
 }
 
 unsigned char fromUnicode(char16_t ch) {
-    const auto &enc = tables().encode;
+    const auto& enc = tables().encode;
     auto it = enc.find(ch);
     return it == enc.end() ? static_cast<unsigned char>('?') : it->second;
 }

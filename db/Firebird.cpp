@@ -6,13 +6,13 @@
 
 namespace vela::fb {
 
-Firebird::IMaster *master() {
-    static Firebird::IMaster *m = Firebird::fb_get_master_interface();
+Firebird::IMaster* master() {
+    static Firebird::IMaster* m = Firebird::fb_get_master_interface();
     return m;
 }
 
-Firebird::IUtil *util() {
-    static Firebird::IUtil *u = master()->getUtilInterface();
+Firebird::IUtil* util() {
+    static Firebird::IUtil* u = master()->getUtilInterface();
     return u;
 }
 
@@ -22,9 +22,9 @@ Status::~Status() {
     status->dispose();
 }
 
-void Status::checkException(Status *s) {
+void Status::checkException(Status* s) {
     if (s->dirty && (s->getState() & Firebird::IStatus::STATE_ERRORS)) {
-        const intptr_t *errors = s->status->getErrors();
+        const intptr_t* errors = s->status->getErrors();
         long code = (errors && errors[0] == isc_arg_gds) ? static_cast<long>(errors[1]) : 0;
         std::string text = formatStatus(s->status);
         s->clearException();
@@ -32,7 +32,7 @@ void Status::checkException(Status *s) {
     }
 }
 
-std::string formatStatus(Firebird::IStatus *status) {
+std::string formatStatus(Firebird::IStatus* status) {
     std::vector<char> buffer(1024);
     for (;;) {
         unsigned n = util()->formatStatus(buffer.data(), static_cast<unsigned>(buffer.size()), status);

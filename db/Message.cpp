@@ -13,7 +13,7 @@ namespace {
 
 std::string upper(std::string_view s) {
     std::string out(s);
-    for (auto &c : out)
+    for (auto& c : out)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;
 }
@@ -25,19 +25,19 @@ std::int64_t pow10(int n) {
     return p;
 }
 
-template <typename T> T load(const unsigned char *p) {
+template <typename T> T load(const unsigned char* p) {
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-template <typename T> void store(unsigned char *p, T v) {
+template <typename T> void store(unsigned char* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
 } // namespace
 
-const char *typeName(const Column &c) {
+const char* typeName(const Column& c) {
     switch (c.type) {
     case SQL_SHORT:
         return c.scale ? "BCD" : "SmallInt";
@@ -69,13 +69,13 @@ const char *typeName(const Column &c) {
     }
 }
 
-Message::Message(Firebird::IMessageMetadata *metadata) : metadata_(metadata) {
+Message::Message(Firebird::IMessageMetadata* metadata) : metadata_(metadata) {
     fb::Status st;
     unsigned count = metadata->getCount(&st);
     columns_.resize(count);
     for (unsigned i = 0; i < count; ++i) {
-        Column &c = columns_[i];
-        const char *alias = metadata->getAlias(&st, i);
+        Column& c = columns_[i];
+        const char* alias = metadata->getAlias(&st, i);
         c.name = upper(alias ? alias : "");
         c.type = metadata->getType(&st, i) & ~1u;
         c.scale = metadata->getScale(&st, i);
@@ -110,8 +110,8 @@ void Message::setAllNull() {
 }
 
 std::int64_t Message::getInt64(size_t i) const {
-    const Column &c = columns_[i];
-    const unsigned char *p = &buffer_[c.offset];
+    const Column& c = columns_[i];
+    const unsigned char* p = &buffer_[c.offset];
     switch (c.type) {
     case SQL_SHORT:
         return load<std::int16_t>(p);
@@ -130,7 +130,7 @@ std::int64_t Message::getInt64(size_t i) const {
 }
 
 std::int64_t Message::getScaled(size_t i, int scale) const {
-    const Column &c = columns_[i];
+    const Column& c = columns_[i];
     if (c.type == SQL_DOUBLE || c.type == SQL_FLOAT || c.type == SQL_D_FLOAT)
         return static_cast<std::int64_t>(std::llround(getDouble(i) * static_cast<double>(pow10(-scale))));
     std::int64_t raw = getInt64(i);
@@ -139,8 +139,7 @@ std::int64_t Message::getScaled(size_t i, int scale) const {
         return raw;
     if (c.scale > scale) {
         std::int64_t f = pow10(c.scale - scale);
-        if (raw > std::numeric_limits<std::int64_t>::max() / f ||
-            raw < std::numeric_limits<std::int64_t>::min() / f)
+        if (raw > std::numeric_limits<std::int64_t>::max() / f || raw < std::numeric_limits<std::int64_t>::min() / f)
             throw Error("arithmetic exception, numeric overflow, or string truncation");
         return raw * f;
     }
@@ -152,8 +151,8 @@ std::int64_t Message::getScaled(size_t i, int scale) const {
 }
 
 double Message::getDouble(size_t i) const {
-    const Column &c = columns_[i];
-    const unsigned char *p = &buffer_[c.offset];
+    const Column& c = columns_[i];
+    const unsigned char* p = &buffer_[c.offset];
     switch (c.type) {
     case SQL_DOUBLE:
     case SQL_D_FLOAT:
@@ -166,22 +165,22 @@ double Message::getDouble(size_t i) const {
 }
 
 ISC_TIMESTAMP Message::getTimestamp(size_t i) const {
-    const Column &c = columns_[i];
+    const Column& c = columns_[i];
     if (c.type == SQL_TYPE_DATE)
         return ISC_TIMESTAMP{load<ISC_DATE>(&buffer_[c.offset]), 0};
     return load<ISC_TIMESTAMP>(&buffer_[c.offset]);
 }
 
 ISC_DATE Message::getDate(size_t i) const {
-    const Column &c = columns_[i];
+    const Column& c = columns_[i];
     if (c.type == SQL_TIMESTAMP)
         return load<ISC_TIMESTAMP>(&buffer_[c.offset]).timestamp_date;
     return load<ISC_DATE>(&buffer_[c.offset]);
 }
 
 std::string_view Message::getBytes(size_t i) const {
-    const Column &c = columns_[i];
-    const char *p = reinterpret_cast<const char *>(&buffer_[c.offset]);
+    const Column& c = columns_[i];
+    const char* p = reinterpret_cast<const char*>(&buffer_[c.offset]);
     if (c.type == SQL_VARYING) {
         unsigned short len = load<unsigned short>(&buffer_[c.offset]);
         return std::string_view(p + 2, len);
@@ -192,14 +191,13 @@ std::string_view Message::getBytes(size_t i) const {
 }
 
 void Message::setInt64(size_t i, std::int64_t value, int scale) {
-    const Column &c = columns_[i];
-    unsigned char *p = &buffer_[c.offset];
+    const Column& c = columns_[i];
+    unsigned char* p = &buffer_[c.offset];
     std::int64_t v = value;
     if (c.scale != scale && (c.type == SQL_SHORT || c.type == SQL_LONG || c.type == SQL_INT64)) {
         if (c.scale < scale) {
             std::int64_t f = pow10(scale - c.scale);
-            if (v > std::numeric_limits<std::int64_t>::max() / f ||
-                v < std::numeric_limits<std::int64_t>::min() / f)
+            if (v > std::numeric_limits<std::int64_t>::max() / f || v < std::numeric_limits<std::int64_t>::min() / f)
                 throw Error("arithmetic exception, numeric overflow, or string truncation");
             v *= f;
         } else {
@@ -234,8 +232,8 @@ void Message::setInt64(size_t i, std::int64_t value, int scale) {
 }
 
 void Message::setDouble(size_t i, double value) {
-    const Column &c = columns_[i];
-    unsigned char *p = &buffer_[c.offset];
+    const Column& c = columns_[i];
+    unsigned char* p = &buffer_[c.offset];
     switch (c.type) {
     case SQL_DOUBLE:
     case SQL_D_FLOAT:
@@ -252,7 +250,7 @@ void Message::setDouble(size_t i, double value) {
 }
 
 void Message::setTimestamp(size_t i, ISC_TIMESTAMP value) {
-    const Column &c = columns_[i];
+    const Column& c = columns_[i];
     if (c.type == SQL_TYPE_DATE)
         store<ISC_DATE>(&buffer_[c.offset], value.timestamp_date);
     else if (c.type == SQL_TIMESTAMP)
@@ -263,7 +261,7 @@ void Message::setTimestamp(size_t i, ISC_TIMESTAMP value) {
 }
 
 void Message::setDate(size_t i, ISC_DATE value) {
-    const Column &c = columns_[i];
+    const Column& c = columns_[i];
     if (c.type == SQL_TYPE_DATE)
         store<ISC_DATE>(&buffer_[c.offset], value);
     else if (c.type == SQL_TIMESTAMP)
@@ -274,8 +272,8 @@ void Message::setDate(size_t i, ISC_DATE value) {
 }
 
 void Message::setBytes(size_t i, std::string_view bytes) {
-    const Column &c = columns_[i];
-    unsigned char *p = &buffer_[c.offset];
+    const Column& c = columns_[i];
+    unsigned char* p = &buffer_[c.offset];
     // An empty view (the string rule's NULL) may have no data pointer at all, which memcpy must
     // not be given even for zero bytes.
     if (c.type == SQL_VARYING) {

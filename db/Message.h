@@ -22,23 +22,23 @@ struct Column {
 };
 
 // The SQL type names shown in type-mismatch messages.
-const char *typeName(const Column &column);
+const char* typeName(const Column& column);
 
 // A message buffer laid out by its metadata: allocated once, reused for every row.
 class Message {
-  public:
+public:
     Message() = default;
-    explicit Message(Firebird::IMessageMetadata *metadata);
-    Message(const Message &) = delete;
-    Message &operator=(const Message &) = delete;
-    Message(Message &&) noexcept = default;
-    Message &operator=(Message &&) noexcept = default;
+    explicit Message(Firebird::IMessageMetadata* metadata);
+    Message(const Message&) = delete;
+    Message& operator=(const Message&) = delete;
+    Message(Message&&) noexcept = default;
+    Message& operator=(Message&&) noexcept = default;
 
-    Firebird::IMessageMetadata *metadata() const { return metadata_.get(); }
-    unsigned char *data() { return buffer_.data(); }
+    Firebird::IMessageMetadata* metadata() const { return metadata_.get(); }
+    unsigned char* data() { return buffer_.data(); }
     size_t size() const { return columns_.size(); }
-    const Column &column(size_t i) const { return columns_[i]; }
-    const std::vector<Column> &columns() const { return columns_; }
+    const Column& column(size_t i) const { return columns_[i]; }
+    const std::vector<Column>& columns() const { return columns_; }
     int find(std::string_view name) const; // -1 when absent; name compared upper-case
 
     bool isNull(size_t i) const;
@@ -61,7 +61,7 @@ class Message {
     void setDate(size_t i, ISC_DATE value);
     void setBytes(size_t i, std::string_view bytes); // cut to the column's length
 
-  private:
+private:
     std::unique_ptr<Firebird::IMessageMetadata, fb::Releaser<Firebird::IMessageMetadata>> metadata_;
     std::vector<Column> columns_;
     std::vector<unsigned char> buffer_;

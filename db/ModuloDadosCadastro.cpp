@@ -2,24 +2,21 @@
 
 namespace vela {
 
-TableObjects::TableObjects(Connection &source, Connection &mobile, const std::string &suffix,
-                           bool cursorOnSource)
+TableObjects::TableObjects(Connection& source, Connection& mobile, const std::string& suffix, bool cursorOnSource)
     : vela(source, "FDQueryVela" + suffix), conta(source, "FDQueryVelaConta" + suffix),
       updateSql(mobile, "FDUpdateSQLMovel" + suffix),
       movel(cursorOnSource ? source : mobile, "FDQueryMovel" + suffix, {}, updateSql) {}
 
-TDMSistemaCadastro::TDMSistemaCadastro(const Paths &paths)
+TDMSistemaCadastro::TDMSistemaCadastro(const Paths& paths)
     : FDConnectionBancoVela("FDConnectionBancoVela", {"Database=" + paths.sourceDatabase, "User_Name=sysdba",
                                                       "Password=quillfern", "DriverID=FB"}),
-      FDConnectionBancoMovel(
-          "FDConnectionBancoMovel",
-          {"Database=" + paths.mobileDatabase, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"}),
+      FDConnectionBancoMovel("FDConnectionBancoMovel", {"Database=" + paths.mobileDatabase, "User_Name=sysdba",
+                                                        "Password=quillfern", "DriverID=IB"}),
       FDTransactionBancoMovel(FDConnectionBancoMovel, Transaction::Mode::ReadCommitted),
       FDTransactionBancoVela(FDConnectionBancoVela, Transaction::Mode::ReadOnly),
       FDQueryDeletar(FDConnectionBancoMovel, "FDQueryDeletar"),
-      FDQueryEmpresa(
-          FDConnectionBancoVela, "FDQueryEmpresa",
-          "select tid, nomefantasia from empresa where empresa.tipoempresa = 'E' and empresa.ativo = 1") {
+      FDQueryEmpresa(FDConnectionBancoVela, "FDQueryEmpresa",
+                     "select tid, nomefantasia from empresa where empresa.tipoempresa = 'E' and empresa.ativo = 1") {
     FDConnectionBancoMovel.setDefaultTransaction(&FDTransactionBancoMovel);
 }
 
@@ -30,16 +27,15 @@ TDMSistemaCadastro::~TDMSistemaCadastro() {
     }
 }
 
-TableObjects &TDMSistemaCadastro::table(const std::string &suffix, bool cursorOnSource) {
-    auto &slot = tables_[suffix];
+TableObjects& TDMSistemaCadastro::table(const std::string& suffix, bool cursorOnSource) {
+    auto& slot = tables_[suffix];
     if (!slot)
-        slot = std::make_unique<TableObjects>(FDConnectionBancoVela, FDConnectionBancoMovel, suffix,
-                                              cursorOnSource);
+        slot = std::make_unique<TableObjects>(FDConnectionBancoVela, FDConnectionBancoMovel, suffix, cursorOnSource);
     return *slot;
 }
 
-Query &TDMSistemaCadastro::query(const std::string &name, Connection &connection, const std::string &sql) {
-    auto &slot = queries_[name];
+Query& TDMSistemaCadastro::query(const std::string& name, Connection& connection, const std::string& sql) {
+    auto& slot = queries_[name];
     if (!slot)
         slot = std::make_unique<Query>(connection, name, sql);
     return *slot;

@@ -15,7 +15,7 @@ namespace vela {
 // FDQueryVelaConta<suffix> (count), FDUpdateSQLMovel<suffix> (INSERT) and FDQueryMovel<suffix>
 // (insert cursor).
 struct TableObjects {
-    TableObjects(Connection &source, Connection &mobile, const std::string &suffix, bool cursorOnSource);
+    TableObjects(Connection& source, Connection& mobile, const std::string& suffix, bool cursorOnSource);
 
     Query vela;
     Query conta;
@@ -26,16 +26,16 @@ struct TableObjects {
 // Owns every database object of the program: both connections, their transactions, the scratch
 // command, the company query and the statements of the table copies.
 class TDMSistemaCadastro {
-  public:
+public:
     struct Paths {
         std::string sourceDatabase;
         std::string mobileDatabase;
     };
 
-    explicit TDMSistemaCadastro(const Paths &paths);
+    explicit TDMSistemaCadastro(const Paths& paths);
     ~TDMSistemaCadastro();
-    TDMSistemaCadastro(const TDMSistemaCadastro &) = delete;
-    TDMSistemaCadastro &operator=(const TDMSistemaCadastro &) = delete;
+    TDMSistemaCadastro(const TDMSistemaCadastro&) = delete;
+    TDMSistemaCadastro& operator=(const TDMSistemaCadastro&) = delete;
 
     Connection FDConnectionBancoVela;
     Connection FDConnectionBancoMovel;
@@ -47,14 +47,14 @@ class TDMSistemaCadastro {
     Query FDQueryEmpresa;
 
     // The objects of a table copy, made on first use.
-    TableObjects &table(const std::string &suffix, bool cursorOnSource = false);
+    TableObjects& table(const std::string& suffix, bool cursorOnSource = false);
     // A further named query of a table copy, made on first use with its text.
-    Query &query(const std::string &name, Connection &connection, const std::string &sql = {});
+    Query& query(const std::string& name, Connection& connection, const std::string& sql = {});
 
     // Closes both connections; closing the mobile one commits its transaction.
     void release();
 
-  private:
+private:
     std::map<std::string, std::unique_ptr<TableObjects>> tables_;
     std::map<std::string, std::unique_ptr<Query>> queries_;
 };

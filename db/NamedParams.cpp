@@ -48,7 +48,7 @@ ParsedSql parseNamedParams(std::string_view text) {
             while (j < n && isNameChar(text[j]))
                 ++j;
             std::string name(text.substr(i + 1, j - i - 1));
-            for (auto &ch : name)
+            for (auto& ch : name)
                 ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
             out.names.push_back(std::move(name));
             out.sql.push_back('?');

@@ -6,7 +6,7 @@
 
 namespace vela {
 
-Statement::Statement(Connection &connection, std::string name, std::string sql)
+Statement::Statement(Connection& connection, std::string name, std::string sql)
     : connection_(connection), name_(std::move(name)) {
     connection_.attach(this);
     setSql(std::move(sql));
@@ -46,8 +46,8 @@ void Statement::prepare() {
         return;
     release();
     fb::Status st;
-    Firebird::IAttachment *att = connection_.attachment();
-    Transaction &tra = connection_.statementTransaction();
+    Firebird::IAttachment* att = connection_.attachment();
+    Transaction& tra = connection_.statementTransaction();
     handle_ = att->prepare(&st, tra.handle(), 0, parsed_.sql.c_str(), SQL_DIALECT_V6,
                            Firebird::IStatement::PREPARE_PREFETCH_METADATA);
     generation_ = connection_.generation();
@@ -57,13 +57,13 @@ void Statement::prepare() {
     for (size_t k = 0; k < names_.size(); ++k)
         for (unsigned pos : paramsByName_[k])
             if (pos < params_.size())
-                const_cast<Column &>(params_.column(pos)).name = names_[k];
+                const_cast<Column&>(params_.column(pos)).name = names_[k];
 }
 
-const std::vector<unsigned> &Statement::paramPositions(std::string_view name) const {
+const std::vector<unsigned>& Statement::paramPositions(std::string_view name) const {
     static const std::vector<unsigned> none;
     std::string key(name);
-    for (auto &c : key)
+    for (auto& c : key)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (size_t k = 0; k < names_.size(); ++k)
         if (names_[k] == key)
@@ -80,7 +80,7 @@ void Statement::setParamInt(std::string_view name, std::int64_t value) {
 void Statement::execute() {
     prepare();
     fb::Status st;
-    Transaction &tra = connection_.statementTransaction();
+    Transaction& tra = connection_.statementTransaction();
     handle_->execute(&st, tra.handle(), params_.metadata(), params_.data(), row_.metadata(), row_.data());
 }
 
@@ -88,7 +88,7 @@ void Statement::openCursor() {
     prepare();
     closeCursor();
     fb::Status st;
-    Transaction &tra = connection_.statementTransaction();
+    Transaction& tra = connection_.statementTransaction();
     cursor_ = handle_->openCursor(&st, tra.handle(), params_.metadata(), params_.data(), row_.metadata(), 0);
 }
 
@@ -103,7 +103,7 @@ void Statement::closeCursor() {
     fb::Status st;
     try {
         cursor_->close(&st);
-    } catch (const Error &) {
+    } catch (const Error&) {
         cursor_->release();
     }
     cursor_ = nullptr;
@@ -122,7 +122,7 @@ void Statement::release() {
             fb::Status st;
             try {
                 handle_->free(&st);
-            } catch (const Error &) {
+            } catch (const Error&) {
                 handle_->release();
             }
         } else {

@@ -7,7 +7,7 @@
 
 namespace vela {
 
-Transaction::Transaction(Connection &connection, Mode mode) : connection_(connection), mode_(mode) {}
+Transaction::Transaction(Connection& connection, Mode mode) : connection_(connection), mode_(mode) {}
 
 Transaction::~Transaction() {
     if (connection_.defaultTransaction() == this)
@@ -56,7 +56,7 @@ void Transaction::rollback() {
     handle_ = nullptr;
 }
 
-Firebird::ITransaction *Transaction::handle() {
+Firebird::ITransaction* Transaction::handle() {
     if (!handle_)
         start();
     return handle_;

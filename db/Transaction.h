@@ -7,15 +7,15 @@ namespace vela {
 class Connection;
 
 class Transaction {
-  public:
+public:
     enum class Mode { ReadCommitted, ReadOnly };
 
-    Transaction(Connection &connection, Mode mode);
+    Transaction(Connection& connection, Mode mode);
     ~Transaction();
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
 
-    Connection &connection() const { return connection_; }
+    Connection& connection() const { return connection_; }
     bool active() const { return handle_ != nullptr; }
     void start();
     // Makes the work done so far durable and keeps the transaction open.
@@ -23,7 +23,7 @@ class Transaction {
     void commit();
     void rollback();
     // Starts the transaction when it is not active.
-    Firebird::ITransaction *handle();
+    Firebird::ITransaction* handle();
 
     // Used by the connection when it goes away: commits what is pending. A failed commit still
     // lets go of the transaction (the detach that follows rolls it back) and is reported.
@@ -31,10 +31,10 @@ class Transaction {
     // Ends the transaction without keeping anything and without failing: for reads only.
     void drop() noexcept;
 
-  private:
-    Connection &connection_;
+private:
+    Connection& connection_;
     Mode mode_;
-    Firebird::ITransaction *handle_ = nullptr;
+    Firebird::ITransaction* handle_ = nullptr;
 };
 
 } // namespace vela

@@ -24,7 +24,7 @@ CurlHandle::CurlHandle() : errorBuffer_(new char[CURL_ERROR_SIZE]()) {
     set(CURLOPT_ERRORBUFFER, errorBuffer_.get());
 }
 
-CurlHandle &CurlHandle::operator=(CurlHandle &&other) noexcept {
+CurlHandle& CurlHandle::operator=(CurlHandle&& other) noexcept {
     // Swapping lets other's destructor clean up the old handle before its buffer goes.
     std::swap(errorBuffer_, other.errorBuffer_);
     std::swap(handle_, other.handle_);

@@ -11,21 +11,20 @@ namespace vela {
 // Owns one curl easy handle together with the buffer curl writes its error text into. The buffer
 // sits on the heap so that its address, registered with the handle, survives a move.
 class CurlHandle {
-  public:
+public:
     CurlHandle();
-    CurlHandle(CurlHandle &&other) noexcept = default;
-    CurlHandle &operator=(CurlHandle &&other) noexcept;
-    CurlHandle(const CurlHandle &) = delete;
-    CurlHandle &operator=(const CurlHandle &) = delete;
+    CurlHandle(CurlHandle&& other) noexcept = default;
+    CurlHandle& operator=(CurlHandle&& other) noexcept;
+    CurlHandle(const CurlHandle&) = delete;
+    CurlHandle& operator=(const CurlHandle&) = delete;
     ~CurlHandle() = default;
 
-    CURL *get() const { return handle_.get(); }
+    CURL* get() const { return handle_.get(); }
 
     template <typename Value> void set(CURLoption option, Value value) {
         const CURLcode code = curl_easy_setopt(handle_.get(), option, value);
         if (code != CURLE_OK)
-            throw Error(
-                std::string("curl option ") + std::to_string(option) + ": " + curl_easy_strerror(code), code);
+            throw Error(std::string("curl option ") + std::to_string(option) + ": " + curl_easy_strerror(code), code);
     }
 
     // For clean-up paths that must not throw; a failure there leaves the option as it was.
@@ -36,9 +35,9 @@ class CurlHandle {
     std::string errorText() const;
     void clearError() noexcept { errorBuffer_[0] = '\0'; }
 
-  private:
+private:
     struct Cleanup {
-        void operator()(CURL *handle) const noexcept { curl_easy_cleanup(handle); }
+        void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
     };
 
     // Declared before the handle so that it is freed after it: curl may write to it until the end.

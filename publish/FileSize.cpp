@@ -13,24 +13,24 @@
 namespace vela {
 namespace {
 
-constexpr const char *kInUse = "The file is in use by another process.";
+constexpr const char* kInUse = "The file is in use by another process.";
 
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0)
             ::close(fd_);
     }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
-[[noreturn]] void refuse(const std::string &path, const std::string &reason) {
+[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     std::error_code ec;
     std::filesystem::path full = std::filesystem::absolute(path, ec);
     throw Error("Cannot open file \"" + (ec ? path : full.lexically_normal().string()) + "\". " + reason);
@@ -67,7 +67,7 @@ bool lockedElsewhere(int fd) {
 
 } // namespace
 
-std::int64_t tamanhoArquivo(const std::string &path) {
+std::int64_t tamanhoArquivo(const std::string& path) {
     // O_NONBLOCK: a write lease held by another process then fails the open at once instead of
     // stalling the window until the lease is broken, and a FIFO cannot hang it either.
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));

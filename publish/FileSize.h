@@ -12,6 +12,6 @@ namespace vela {
 // Throws vela::Error("Cannot open file \"<full path>\". <reason>"), the reason being the system's
 // text ("No such file or directory", "Permission denied", ...) or, for a busy file,
 // "The file is in use by another process."
-std::int64_t tamanhoArquivo(const std::string &path);
+std::int64_t tamanhoArquivo(const std::string& path);
 
 } // namespace vela

@@ -16,11 +16,11 @@
 namespace vela {
 namespace {
 
-constexpr const char *kConnectionGone = "The FTP connection was closed before QUIT.";
-constexpr const char *kQuitUnanswered = "The FTP server did not answer QUIT.";
+constexpr const char* kConnectionGone = "The FTP connection was closed before QUIT.";
+constexpr const char* kQuitUnanswered = "The FTP server did not answer QUIT.";
 
 struct FileCloser {
-    void operator()(std::FILE *file) const noexcept { std::fclose(file); }
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
@@ -38,16 +38,16 @@ struct FtpClient::Session {
     FtpReplies replies;
 
     // Set only while a store runs.
-    std::FILE *source = nullptr;
+    std::FILE* source = nullptr;
     int readError = 0;
-    const Progress *progress = nullptr;
+    const Progress* progress = nullptr;
     std::int64_t reported = 0;
     std::exception_ptr callbackError;
 
     // Set only while quitting: the connection to say QUIT on must be the one already open.
     bool refusedConnection = false;
 
-    CurlHandle &handle() {
+    CurlHandle& handle() {
         if (!curl) {
             CurlHandle fresh;
             configure(fresh);
@@ -56,7 +56,7 @@ struct FtpClient::Session {
         return *curl;
     }
 
-    void configure(CurlHandle &h) {
+    void configure(CurlHandle& h) {
         h.set(CURLOPT_PROTOCOLS_STR, "ftp");
         h.set(CURLOPT_USERNAME, settings.user.c_str());
         h.set(CURLOPT_PASSWORD, settings.password.c_str());
@@ -72,7 +72,7 @@ struct FtpClient::Session {
         h.set(CURLOPT_LOW_SPEED_LIMIT, 1L);
         h.set(CURLOPT_LOW_SPEED_TIME, timeout);
         // Passive mode (no FTPPORT) with the plain IPv4 PASV command.
-        h.set(CURLOPT_FTPPORT, static_cast<const char *>(nullptr));
+        h.set(CURLOPT_FTPPORT, static_cast<const char*>(nullptr));
         h.set(CURLOPT_FTP_USE_EPSV, 0L);
         // One STOR of the full path: no CWD walk, and no folder is ever created.
         h.set(CURLOPT_FTP_FILEMETHOD, long{CURLFTPMETHOD_NOCWD});
@@ -93,7 +93,7 @@ struct FtpClient::Session {
 
     std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
 
-    CURLcode perform(CurlHandle &h) {
+    CURLcode perform(CurlHandle& h) {
         replies.clear();
         h.clearError();
         return curl_easy_perform(h.get());
@@ -107,8 +107,8 @@ struct FtpClient::Session {
         return Error(curl_easy_strerror(code), code);
     }
 
-    static int onDebug(CURL *, curl_infotype type, char *data, size_t size, void *userp) {
-        auto *session = static_cast<Session *>(userp);
+    static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* userp) {
+        auto* session = static_cast<Session*>(userp);
         try {
             if (type == CURLINFO_HEADER_OUT)
                 session->replies.commandSent(std::string_view(data, size));
@@ -120,8 +120,8 @@ struct FtpClient::Session {
         return 0;
     }
 
-    static size_t readSource(char *buffer, size_t size, size_t count, void *userp) {
-        auto *session = static_cast<Session *>(userp);
+    static size_t readSource(char* buffer, size_t size, size_t count, void* userp) {
+        auto* session = static_cast<Session*>(userp);
         if (!session->source)
             return 0;
         const size_t read = std::fread(buffer, 1, size * count, session->source);
@@ -132,8 +132,8 @@ struct FtpClient::Session {
         return read;
     }
 
-    static int onProgress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
-        auto *session = static_cast<Session *>(userp);
+    static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+        auto* session = static_cast<Session*>(userp);
         if (!session->progress || sent <= session->reported)
             return 0;
         session->reported = sent;
@@ -148,26 +148,26 @@ struct FtpClient::Session {
         return 0;
     }
 
-    static curl_socket_t refuseSocket(void *userp, curlsocktype, curl_sockaddr *) {
-        static_cast<Session *>(userp)->refusedConnection = true;
+    static curl_socket_t refuseSocket(void* userp, curlsocktype, curl_sockaddr*) {
+        static_cast<Session*>(userp)->refusedConnection = true;
         return CURL_SOCKET_BAD;
     }
 };
 
 FtpClient::FtpClient(FtpSettings settings) : session_(std::make_unique<Session>(std::move(settings))) {}
 FtpClient::~FtpClient() = default;
-FtpClient::FtpClient(FtpClient &&) noexcept = default;
-FtpClient &FtpClient::operator=(FtpClient &&) noexcept = default;
+FtpClient::FtpClient(FtpClient&&) noexcept = default;
+FtpClient& FtpClient::operator=(FtpClient&&) noexcept = default;
 
-FtpClient::Session &FtpClient::session() {
+FtpClient::Session& FtpClient::session() {
     if (!session_)
         throw Error("FTP client used after being moved from");
     return *session_;
 }
 
 void FtpClient::connect() {
-    Session &s = session();
-    CurlHandle &h = s.handle();
+    Session& s = session();
+    CurlHandle& h = s.handle();
     // A request for the root folder with no body: curl connects, logs in and keeps the connection
     // for the next request. The root is given as an absolute path so that no CWD is sent.
     h.set(CURLOPT_URL, s.url("/").c_str());
@@ -179,9 +179,9 @@ void FtpClient::connect() {
         throw s.failure(code);
 }
 
-void FtpClient::store(const std::string &localPath, const std::string &remotePath, const Progress &progress) {
-    Session &s = session();
-    CurlHandle &h = s.handle();
+void FtpClient::store(const std::string& localPath, const std::string& remotePath, const Progress& progress) {
+    Session& s = session();
+    CurlHandle& h = s.handle();
 
     File file(std::fopen(localPath.c_str(), "rbe"));
     if (!file)
@@ -217,9 +217,9 @@ void FtpClient::store(const std::string &localPath, const std::string &remotePat
         throw s.failure(code);
 }
 
-std::optional<std::int64_t> FtpClient::remoteSize(const std::string &remotePath) {
-    Session &s = session();
-    CurlHandle &h = s.handle();
+std::optional<std::int64_t> FtpClient::remoteSize(const std::string& remotePath) {
+    Session& s = session();
+    CurlHandle& h = s.handle();
     // A request for the file with no body: curl asks SIZE (and MDTM) and transfers nothing.
     h.set(CURLOPT_URL, s.url(remotePath).c_str());
     h.set(CURLOPT_UPLOAD, 0L);
@@ -240,10 +240,10 @@ std::optional<std::int64_t> FtpClient::remoteSize(const std::string &remotePath)
 }
 
 void FtpClient::quit() {
-    Session &s = session();
+    Session& s = session();
     if (!s.curl)
         throw Error(kConnectionGone, CURLE_COULDNT_CONNECT);
-    CurlHandle &h = *s.curl;
+    CurlHandle& h = *s.curl;
 
     // curl says QUIT when it closes a connection, and forbidding reuse makes it close the one this
     // empty request runs on while the replies still reach our debug stream. A dead connection
@@ -264,7 +264,7 @@ void FtpClient::quit() {
         throw Error(kConnectionGone, code);
     if (code != CURLE_OK)
         throw s.failure(code);
-    const FtpReplies &replies = s.replies;
+    const FtpReplies& replies = s.replies;
     if (replies.lastCommand() != "QUIT")
         throw Error(kConnectionGone, code);
     if (!replies.answered())

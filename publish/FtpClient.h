@@ -26,16 +26,16 @@ struct FtpSettings {
 // something ("530 Login incorrect."), else curl's own description; its code is the CURLcode.
 // Not for use from more than one thread, nor again from inside its own progress callback.
 class FtpClient {
-  public:
+public:
     // Runs once per progress report in which the count of bytes sent grew.
     using Progress = std::function<void(std::int64_t bytesSoFar)>;
 
     explicit FtpClient(FtpSettings settings);
     ~FtpClient();
-    FtpClient(FtpClient &&) noexcept;
-    FtpClient &operator=(FtpClient &&) noexcept;
-    FtpClient(const FtpClient &) = delete;
-    FtpClient &operator=(const FtpClient &) = delete;
+    FtpClient(FtpClient&&) noexcept;
+    FtpClient& operator=(FtpClient&&) noexcept;
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
 
     // Opens the control connection and logs in; nothing is transferred. The connection stays
     // open for store() and quit().
@@ -46,11 +46,11 @@ class FtpClient {
     // "/www/downloads/CasadoNo/BANCODADOS.gdb". No folder is created. Reuses the connection of
     // connect(); if that is gone, connects and logs in again. An exception thrown by progress
     // aborts the transfer and comes out of store() unchanged.
-    void store(const std::string &localPath, const std::string &remotePath, const Progress &progress);
+    void store(const std::string& localPath, const std::string& remotePath, const Progress& progress);
 
     // The size the server reports for a stored file (SIZE), or nothing when the server does not
     // tell sizes.
-    std::optional<std::int64_t> remoteSize(const std::string &remotePath);
+    std::optional<std::int64_t> remoteSize(const std::string& remotePath);
 
     // Sends QUIT on the open connection and closes it. Throws when the connection is already gone
     // or the server does not acknowledge the QUIT.
@@ -60,9 +60,9 @@ class FtpClient {
     // most the reply timeout for the answer. The next connect() or store() starts afresh.
     void close() noexcept;
 
-  private:
+private:
     struct Session;
-    Session &session();
+    Session& session();
 
     std::unique_ptr<Session> session_;
 };

@@ -29,7 +29,7 @@ std::string_view withoutLineEnd(std::string_view line) {
 void FtpReplies::commandSent(std::string_view line) {
     line = withoutLineEnd(line);
     lastCommand_.assign(line.substr(0, line.find(' ')));
-    for (char &c : lastCommand_)
+    for (char& c : lastCommand_)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     code_ = 0;
     text_.clear();

@@ -6,11 +6,11 @@ namespace vela {
 namespace {
 
 bool keepsAsIs(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~' || c == '/';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~' || c == '/';
 }
 
-void appendEncoded(std::string &out, std::string_view text) {
+void appendEncoded(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (char c : text) {
         if (keepsAsIs(c)) {

@@ -13,9 +13,8 @@ const TableCopy categorias{
     .selectSql = "select * from status where ativo = 1",
     .countSql = "select count(tid) from status where ativo = 1",
     .cursorSql = "select * from status where ativo = 1",
-    .insertSql =
-        "INSERT INTO STATUS (TID, STATUS, ATIVO, DATA, DATAATUALIZACAO) VALUES (:NEW_TID, :NEW_STATUS, "
-        ":NEW_ATIVO, :NEW_DATA, :NEW_DATAATUALIZACAO)",
+    .insertSql = "INSERT INTO STATUS (TID, STATUS, ATIVO, DATA, DATAATUALIZACAO) VALUES (:NEW_TID, :NEW_STATUS, "
+                 ":NEW_ATIVO, :NEW_DATA, :NEW_DATAATUALIZACAO)",
     .fields =
         {
             {"TID", "TID", Rule::Integer},
@@ -37,12 +36,11 @@ const TableCopy tabelaPreco{
     .selectSql = "select * from tabelaPreco where ativo = 1 and datareferencia is not null",
     .countSql = "select count(tid) from tabelaPreco where ativo = 1 and datareferencia is not null",
     .cursorSql = "select * from tabelaPreco where ativo = 1",
-    .insertSql =
-        "INSERT INTO TABELAPRECO (TID, TIDCLIENTE, TIDPRODUTO, ATIVO, DATA, DATAATUALIZACAO, FORMA, "
-        "DOCUMENTO, "
-        "VALOR, PEDIDO, DATAREFERENCIA, CODCLIENTE) VALUES (:NEW_TID, :NEW_TIDCLIENTE, :NEW_TIDPRODUTO, "
-        ":NEW_ATIVO, :NEW_DATA, :NEW_DATAATUALIZACAO, :NEW_FORMA, :NEW_DOCUMENTO, :NEW_VALOR, :NEW_PEDIDO, "
-        ":NEW_DATAREFERENCIA, :NEW_CODCLIENTE)",
+    .insertSql = "INSERT INTO TABELAPRECO (TID, TIDCLIENTE, TIDPRODUTO, ATIVO, DATA, DATAATUALIZACAO, FORMA, "
+                 "DOCUMENTO, "
+                 "VALOR, PEDIDO, DATAREFERENCIA, CODCLIENTE) VALUES (:NEW_TID, :NEW_TIDCLIENTE, :NEW_TIDPRODUTO, "
+                 ":NEW_ATIVO, :NEW_DATA, :NEW_DATAATUALIZACAO, :NEW_FORMA, :NEW_DOCUMENTO, :NEW_VALOR, :NEW_PEDIDO, "
+                 ":NEW_DATAREFERENCIA, :NEW_CODCLIENTE)",
     .fields =
         {
             {"TID", "TID", Rule::Integer},

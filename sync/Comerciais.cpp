@@ -26,7 +26,9 @@ std::chrono::local_seconds localNow() {
 
 namespace {
 
-void stampSynchronizationDate(CopyRow& row) { row.setDate("DATASINCRONIZACAO", localDate(localNow())); }
+void stampSynchronizationDate(CopyRow& row) {
+    row.setDate("DATASINCRONIZACAO", localDate(localNow()));
+}
 
 } // namespace
 
@@ -130,12 +132,16 @@ const TableCopy config{
 
 } // namespace tables
 
-void sincronizaCondPagamentos(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::condPagamento, dm, host); }
+void sincronizaCondPagamentos(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::condPagamento, dm, host);
+}
 
 void sincronizaTransportadora(TDMSistemaCadastro& dm, CopyHost& host) {
     runTableCopy(tables::transportadora, dm, host);
 }
 
-void sincronizaConfig(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::config, dm, host); }
+void sincronizaConfig(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::config, dm, host);
+}
 
 } // namespace vela

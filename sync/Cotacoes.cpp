@@ -34,7 +34,9 @@ void cotaCm(CopyRow& row) {
 }
 
 // The key the quota received is the products' quota reference.
-void produtoDaCota(CopyRow& row) { row.setInt("TIDCOTANEG", row.extra()); }
+void produtoDaCota(CopyRow& row) {
+    row.setInt("TIDCOTANEG", row.extra());
+}
 
 } // namespace
 
@@ -247,6 +249,8 @@ private:
 
 } // namespace
 
-void sincronizaCotaNegociacao(TDMSistemaCadastro& dm, CopyHost& host) { CotaNegociacaoCopy(dm, host).run(); }
+void sincronizaCotaNegociacao(TDMSistemaCadastro& dm, CopyHost& host) {
+    CotaNegociacaoCopy(dm, host).run();
+}
 
 } // namespace vela

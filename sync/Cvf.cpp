@@ -6,7 +6,9 @@ namespace vela {
 namespace {
 
 // A report that reaches the mobile database counts as sent.
-void markSent(CopyRow& row) { row.setString("ENVIADA", "Sim"); }
+void markSent(CopyRow& row) {
+    row.setString("ENVIADA", "Sim");
+}
 
 } // namespace
 
@@ -61,6 +63,8 @@ const TableCopy cvf{
 } // namespace tables
 
 // The last copy of the run: nothing commits its rows until the run closes the mobile connection.
-void sincronizaCVF(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::cvf, dm, host); }
+void sincronizaCVF(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::cvf, dm, host);
+}
 
 } // namespace vela

@@ -36,6 +36,8 @@ const TableCopy estados{
 
 } // namespace tables
 
-void sincronizaEstados(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::estados, dm, host); }
+void sincronizaEstados(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::estados, dm, host);
+}
 
 } // namespace vela

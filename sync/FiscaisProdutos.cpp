@@ -12,10 +12,9 @@ const TableCopy clasFiscal{
     .selectSql = "select * from clasfiscal where ativo = 1",
     .countSql = "select count(tid) from clasfiscal where ativo = 1",
     .cursorSql = "select * from clasfiscal where ativo = 1",
-    .insertSql =
-        "INSERT INTO CLASFISCAL (TID, DESCRICAO, IPI, ATIVO, DATA, DATAATUALIZACAO, ICMS, OBSERVACAO, LETRA, "
-        "ICMSENTRADA, ICMSINTERNO) VALUES (:NEW_TID, :NEW_DESCRICAO, :NEW_IPI, :NEW_ATIVO, :NEW_DATA, "
-        ":NEW_DATAATUALIZACAO, :NEW_ICMS, :NEW_OBSERVACAO, :NEW_LETRA, :NEW_ICMSENTRADA, :NEW_ICMSINTERNO)",
+    .insertSql = "INSERT INTO CLASFISCAL (TID, DESCRICAO, IPI, ATIVO, DATA, DATAATUALIZACAO, ICMS, OBSERVACAO, LETRA, "
+                 "ICMSENTRADA, ICMSINTERNO) VALUES (:NEW_TID, :NEW_DESCRICAO, :NEW_IPI, :NEW_ATIVO, :NEW_DATA, "
+                 ":NEW_DATAATUALIZACAO, :NEW_ICMS, :NEW_OBSERVACAO, :NEW_LETRA, :NEW_ICMSENTRADA, :NEW_ICMSINTERNO)",
     .fields =
         {
             {"TID", "TID", Rule::Integer},
@@ -44,16 +43,15 @@ const TableCopy produtos{
     .selectSql = "select * from produto where ativo = 1 and produto.pv > 0",
     .countSql = "select count(tid) from produto where ativo = 1",
     .cursorSql = "select * from produto where ativo = 1",
-    .insertSql =
-        "INSERT INTO PRODUTO (TID, CODEXP, CODINTERNO, PC, PL, PV, DATAATUALIZACAO, ATIVO, DESCRICAO, "
-        "TIDFABRICANTE, "
-        "TIDCLASFISCAIS, ESTOQUEATUAL, DESCONTO, ORIGEM, STATUS, MAINGROUP, TIDSTATUS, DESCONTOADICIONAL, "
-        "MINIMOCOMPRAVENDA, PG, DESCCOMPENSA, PCPRODUTO) VALUES (:NEW_TID, :NEW_CODEXP, :NEW_CODINTERNO, "
-        ":NEW_PC, "
-        ":NEW_PL, :NEW_PV, :NEW_DATAATUALIZACAO, :NEW_ATIVO, :NEW_DESCRICAO, :NEW_TIDFABRICANTE, "
-        ":NEW_TIDCLASFISCAIS, "
-        ":NEW_ESTOQUEATUAL, :NEW_DESCONTO, :NEW_ORIGEM, :NEW_STATUS, :NEW_MAINGROUP, :NEW_TIDSTATUS, "
-        ":NEW_DESCONTOADICIONAL, :NEW_MINIMOCOMPRAVENDA, :NEW_PG, :NEW_DESCCOMPENSA, :NEW_PCPRODUTO)",
+    .insertSql = "INSERT INTO PRODUTO (TID, CODEXP, CODINTERNO, PC, PL, PV, DATAATUALIZACAO, ATIVO, DESCRICAO, "
+                 "TIDFABRICANTE, "
+                 "TIDCLASFISCAIS, ESTOQUEATUAL, DESCONTO, ORIGEM, STATUS, MAINGROUP, TIDSTATUS, DESCONTOADICIONAL, "
+                 "MINIMOCOMPRAVENDA, PG, DESCCOMPENSA, PCPRODUTO) VALUES (:NEW_TID, :NEW_CODEXP, :NEW_CODINTERNO, "
+                 ":NEW_PC, "
+                 ":NEW_PL, :NEW_PV, :NEW_DATAATUALIZACAO, :NEW_ATIVO, :NEW_DESCRICAO, :NEW_TIDFABRICANTE, "
+                 ":NEW_TIDCLASFISCAIS, "
+                 ":NEW_ESTOQUEATUAL, :NEW_DESCONTO, :NEW_ORIGEM, :NEW_STATUS, :NEW_MAINGROUP, :NEW_TIDSTATUS, "
+                 ":NEW_DESCONTOADICIONAL, :NEW_MINIMOCOMPRAVENDA, :NEW_PG, :NEW_DESCCOMPENSA, :NEW_PCPRODUTO)",
     .fields =
         {
             {"TID", "TID", Rule::Integer},
@@ -89,6 +87,8 @@ void sincronizaClasFiscal(TDMSistemaCadastro& dm, CopyHost& host) {
     runTableCopy(tables::clasFiscal, dm, host);
 }
 
-void sincronizaProdutos(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::produtos, dm, host); }
+void sincronizaProdutos(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::produtos, dm, host);
+}
 
 } // namespace vela

@@ -47,9 +47,13 @@ void CopyRow::setString(std::string_view column, std::string_view bytes) {
     target_.setBytes(targetIndex(column), bytes);
 }
 
-void CopyRow::setInt(std::string_view column, std::int64_t value) { target_.setInt64(targetIndex(column), value); }
+void CopyRow::setInt(std::string_view column, std::int64_t value) {
+    target_.setInt64(targetIndex(column), value);
+}
 
-void CopyRow::setDate(std::string_view column, ISC_DATE value) { target_.setDate(targetIndex(column), value); }
+void CopyRow::setDate(std::string_view column, ISC_DATE value) {
+    target_.setDate(targetIndex(column), value);
+}
 
 TableCopier::TableCopier(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost& host)
     : copy_(copy), dm_(dm), host_(host), objects_(dm.table(std::string(copy.suffix), copy.cursorOnSource)),
@@ -65,7 +69,9 @@ TableCopier::TableCopier(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost
     }
 }
 
-void TableCopier::log(std::string_view utf8) { host_.appendLog(cp1252::fromUtf8(utf8)); }
+void TableCopier::log(std::string_view utf8) {
+    host_.appendLog(cp1252::fromUtf8(utf8));
+}
 
 void TableCopier::begin() {
     log(copy_.header);

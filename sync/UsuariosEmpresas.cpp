@@ -15,12 +15,11 @@ const TableCopy usuarios{
     .selectSql = "select * from usuario where ativo = 1",
     .countSql = "select count(tid) from usuario where ativo = 1",
     .cursorSql = "select * from usuario where ativo = 1",
-    .insertSql =
-        "INSERT INTO USUARIO (TID, ATIVO, \"DATA\", DATAATUALIZACAO, LOGIN, SENHA, NOME, TIDAREA1, TIDAREA2, "
-        "TIDAREA3, TIDAREA4, TIDAREA5, TIDAREA6, TIDAREA7, TIDAREA8, TIDAREA9, TIDAREA10) VALUES (:NEW_TID, "
-        ":NEW_ATIVO, :NEW_DATA, :NEW_DATAATUALIZACAO, :NEW_LOGIN, :NEW_SENHA, :NEW_NOME, :NEW_TIDAREA1, "
-        ":NEW_TIDAREA2, :NEW_TIDAREA3, :NEW_TIDAREA4, :NEW_TIDAREA5, :NEW_TIDAREA6, :NEW_TIDAREA7, "
-        ":NEW_TIDAREA8, :NEW_TIDAREA9, :NEW_TIDAREA10)",
+    .insertSql = "INSERT INTO USUARIO (TID, ATIVO, \"DATA\", DATAATUALIZACAO, LOGIN, SENHA, NOME, TIDAREA1, TIDAREA2, "
+                 "TIDAREA3, TIDAREA4, TIDAREA5, TIDAREA6, TIDAREA7, TIDAREA8, TIDAREA9, TIDAREA10) VALUES (:NEW_TID, "
+                 ":NEW_ATIVO, :NEW_DATA, :NEW_DATAATUALIZACAO, :NEW_LOGIN, :NEW_SENHA, :NEW_NOME, :NEW_TIDAREA1, "
+                 ":NEW_TIDAREA2, :NEW_TIDAREA3, :NEW_TIDAREA4, :NEW_TIDAREA5, :NEW_TIDAREA6, :NEW_TIDAREA7, "
+                 ":NEW_TIDAREA8, :NEW_TIDAREA9, :NEW_TIDAREA10)",
     .fields =
         {
             {"TID", "TID", Rule::Integer},
@@ -55,14 +54,13 @@ const TableCopy empresas{
                  "trim(razaosocial) <> ''",
     .countSql = "select count(tid) from empresa where ativo = 1",
     .cursorSql = "select * from empresa where ativo = 1",
-    .insertSql =
-        "INSERT INTO EMPRESA (TID, TIDUF, TIDCONDPAGAMENTO, TIDTRANSPORTADORA, TIDAREA, ATIVO, DATA, "
-        "DATAATUALIZACAO, RAZAOSOCIAL, NOMEFANTASIA, ENDERECO, BAIRRO, CIDADE, CEP, COMPLEMENTO, TELEFONE, "
-        "EMAILCONTATO, PESSOACONTATO, CNPJ, TIPOEMPRESA, DEPTOCONTATO, TIPOFRETE) VALUES (:NEW_TID, "
-        ":NEW_TIDUF, :NEW_TIDCONDPAGAMENTO, :NEW_TIDTRANSPORTADORA, :NEW_TIDAREA, :NEW_ATIVO, :NEW_DATA, "
-        ":NEW_DATAATUALIZACAO, :NEW_RAZAOSOCIAL, :NEW_NOMEFANTASIA, :NEW_ENDERECO, :NEW_BAIRRO, :NEW_CIDADE, "
-        ":NEW_CEP, :NEW_COMPLEMENTO, :NEW_TELEFONE, :NEW_EMAILCONTATO, :NEW_PESSOACONTATO, :NEW_CNPJ, "
-        ":NEW_TIPOEMPRESA, :NEW_DEPTOCONTATO, :NEW_TIPOFRETE)",
+    .insertSql = "INSERT INTO EMPRESA (TID, TIDUF, TIDCONDPAGAMENTO, TIDTRANSPORTADORA, TIDAREA, ATIVO, DATA, "
+                 "DATAATUALIZACAO, RAZAOSOCIAL, NOMEFANTASIA, ENDERECO, BAIRRO, CIDADE, CEP, COMPLEMENTO, TELEFONE, "
+                 "EMAILCONTATO, PESSOACONTATO, CNPJ, TIPOEMPRESA, DEPTOCONTATO, TIPOFRETE) VALUES (:NEW_TID, "
+                 ":NEW_TIDUF, :NEW_TIDCONDPAGAMENTO, :NEW_TIDTRANSPORTADORA, :NEW_TIDAREA, :NEW_ATIVO, :NEW_DATA, "
+                 ":NEW_DATAATUALIZACAO, :NEW_RAZAOSOCIAL, :NEW_NOMEFANTASIA, :NEW_ENDERECO, :NEW_BAIRRO, :NEW_CIDADE, "
+                 ":NEW_CEP, :NEW_COMPLEMENTO, :NEW_TELEFONE, :NEW_EMAILCONTATO, :NEW_PESSOACONTATO, :NEW_CNPJ, "
+                 ":NEW_TIPOEMPRESA, :NEW_DEPTOCONTATO, :NEW_TIPOFRETE)",
     .fields =
         {
             {"TID", "TID", Rule::Integer},
@@ -94,8 +92,12 @@ const TableCopy empresas{
 
 } // namespace tables
 
-void sincronizaUsuarios(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::usuarios, dm, host); }
+void sincronizaUsuarios(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::usuarios, dm, host);
+}
 
-void sincronizaEmpresas(TDMSistemaCadastro& dm, CopyHost& host) { runTableCopy(tables::empresas, dm, host); }
+void sincronizaEmpresas(TDMSistemaCadastro& dm, CopyHost& host) {
+    runTableCopy(tables::empresas, dm, host);
+}
 
 } // namespace vela

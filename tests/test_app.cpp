@@ -10,20 +10,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kStates =
-    "insert into estado (tid, uf, descricao, ativo) values (1, 'SP', 'S\xe3o Paulo', 1);\n"
-    "insert into estado (tid, uf, ativo) values (2, '\xc1\xc9', 1);\n";
+const std::string kStates = "insert into estado (tid, uf, descricao, ativo) values (1, 'SP', 'S\xe3o Paulo', 1);\n"
+                            "insert into estado (tid, uf, ativo) values (2, '\xc1\xc9', 1);\n";
 
 // The run log of a successful unattended run with the two states above and no other rows.
-std::string expectedLog(const Installation &in,
-                        const std::string &firstLine = "Banco Vazio pronto para Sincroniza\xe7\xe3o") {
+std::string expectedLog(const Installation& in,
+                        const std::string& firstLine = "Banco Vazio pronto para Sincroniza\xe7\xe3o") {
     std::string log = "\r\n" + firstLine + "\r\n" + in.templatePath + "\r\n" + in.mobilePath +
                       "\r\nINICIO SINCRONIZA\xc7\xc3O\r\n***** Tabela Estados *****\r\nSincronizando Estado: "
                       "SP\r\nSincronizando Estado: \xc1\xc9\r\n\r\nFinalizando Tabela Estado\r\n\r\n";
     return log;
 }
 
-bool contains(const std::string &hay, const std::string &needle) {
+bool contains(const std::string& hay, const std::string& needle) {
     return hay.find(needle) != std::string::npos;
 }
 
@@ -42,7 +41,8 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     ASSERT_GE(log.size(), head.size());
     EXPECT_EQ(log.substr(0, head.size()), head);
     std::string tail = "\r\nExporta\xe7\xe3o Conclu\xed"
-                       "da.\r\nSalvando log em: " + in.logPath() + "\r\n\r\n";
+                       "da.\r\nSalvando log em: " +
+                       in.logPath() + "\r\n\r\n";
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_EQ(query(in.mobilePath, "select tid, uf, descricao from estado order by tid"),
               (std::vector<Row>{{"1", "SP", "S\xe3o Paulo"}, {"2", "\xc1\xc9", ""}}));
@@ -109,8 +109,7 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     fs::remove(in.mobileFolder + "/maquinas.txt");
     r = in.run();
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder +
-                                    "/maquinas.txt\". No such file or directory"))
+    EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
         << r.err;
     EXPECT_EQ(in.log(), "\r\n\r\n"); // nothing was appended before the failure
 }
@@ -123,8 +122,7 @@ TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
     fs::remove(in.templatePath);
     RunResult r = in.run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(in.log().substr(0, expectedLog(in, "Erro ao Copiar").size()),
-              expectedLog(in, "Erro ao Copiar"));
+    EXPECT_EQ(in.log().substr(0, expectedLog(in, "Erro ao Copiar").size()), expectedLog(in, "Erro ao Copiar"));
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
 }
 

@@ -26,7 +26,9 @@ namespace {
 
 // A value that fills its column exactly and starts with a tag of its own, so a swapped column or
 // a size cut too short shows.
-std::string fill(const std::string& tag, size_t size) { return tag + std::string(size - tag.size(), 'x'); }
+std::string fill(const std::string& tag, size_t size) {
+    return tag + std::string(size - tag.size(), 'x');
+}
 
 std::string sqlText(const std::string& s) {
     std::string out = "'";
@@ -65,27 +67,24 @@ const std::string kPedido15 = fill("PEDIDO-", 150);
 const std::string kCodCliente15 = fill("CODCLIENTE-", 150);
 
 struct Empresa1 {
-    std::string razao = fill("RAZAO-", 150), fantasia = fill("FANTASIA-", 150),
-                endereco = fill("ENDERECO-", 150), bairro = fill("BAIRRO-", 150),
-                cidade = fill("CIDADE-", 150), cep = fill("CEP-", 150),
-                complemento = fill("COMPLEMENTO-", 150), telefone = fill("TELEFONE-", 150),
-                email = fill("EMAIL-", 150), pessoa = fill("PESSOA-", 150), cnpj = fill("CNPJ-", 150),
-                depto = fill("DEPTO-", 50);
+    std::string razao = fill("RAZAO-", 150), fantasia = fill("FANTASIA-", 150), endereco = fill("ENDERECO-", 150),
+                bairro = fill("BAIRRO-", 150), cidade = fill("CIDADE-", 150), cep = fill("CEP-", 150),
+                complemento = fill("COMPLEMENTO-", 150), telefone = fill("TELEFONE-", 150), email = fill("EMAIL-", 150),
+                pessoa = fill("PESSOA-", 150), cnpj = fill("CNPJ-", 150), depto = fill("DEPTO-", 50);
 };
 const Empresa1 kEmpresa1;
 
 std::string fixtureRows() {
     std::string s;
     // Users: one with everything, one with NULL areas, name and dates, one inactive.
-    s += "insert into usuario values (1, 1, '" + kData + "', '" + kAtualizacao + "', " + sqlText(kLogin1) +
-         ", " + sqlText(kSenha) + ", " + sqlText(kNomeJose) +
-         ", 101, 102, 103, 104, 105, 106, 107, 108, 109, 110);\n";
+    s += "insert into usuario values (1, 1, '" + kData + "', '" + kAtualizacao + "', " + sqlText(kLogin1) + ", " +
+         sqlText(kSenha) + ", " + sqlText(kNomeJose) + ", 101, 102, 103, 104, 105, 106, 107, 108, 109, 110);\n";
     s += "insert into usuario (tid, ativo, login, senha) values (2, 1, 'maria', '123');\n";
     s += "insert into usuario (tid, ativo, login, senha, nome) values (3, 0, 'velho', 'x', 'Inativo');\n";
 
     // Fiscal classes.
-    s += "insert into clasfiscal values (1, " + sqlText(kCf1Descricao) + ", 5.5, 1, '" + kData + "', '" +
-         kAtualizacao + "', 18.25, " + sqlText(kCf1Observacao) + ", 'AB', 7.125, 12.5);\n";
+    s += "insert into clasfiscal values (1, " + sqlText(kCf1Descricao) + ", 5.5, 1, '" + kData + "', '" + kAtualizacao +
+         "', 18.25, " + sqlText(kCf1Observacao) + ", 'AB', 7.125, 12.5);\n";
     s += "insert into clasfiscal (tid, descricao, ativo) values (2, " + sqlText(kIsencao) + ", 1);\n";
     s += "insert into clasfiscal (tid, descricao, ativo) values (3, 'Inativa', 0);\n";
 
@@ -93,8 +92,8 @@ std::string fixtureRows() {
     s += "insert into produto values (10, " + sqlText(kCodExp10) + ", " + sqlText(kCodInterno10) +
          ", 1.23, 2.5, 12.34, '" + kAtualizacao + "', 1, " + sqlText(kDescricao10) +
          ", 31, 32, 12.5, 1.5, 'NAC', 'AT', 'G01', 33, 0.75, 4.56, 3, 2.25, 3.33, '2019-09-09 09:09:09');\n";
-    s += "insert into produto (tid, codinterno, pv, ativo, estoqueatual) values (11, " +
-         sqlText(kCodInterno11) + ", 0.01, 1, -3.75);\n";
+    s += "insert into produto (tid, codinterno, pv, ativo, estoqueatual) values (11, " + sqlText(kCodInterno11) +
+         ", 0.01, 1, -3.75);\n";
     s += "insert into produto (tid, codinterno, pv, ativo, estoqueatual) values (12, 'PV-ZERO', 0, 1, 1);\n";
     s += "insert into produto (tid, codinterno, pv, ativo, estoqueatual) values (13, 'PV-NEG', -1, 1, 1);\n";
     s += "insert into produto (tid, codinterno, pv, ativo, estoqueatual) values (14, 'PV-NULL', null, 1, "
@@ -102,32 +101,29 @@ std::string fixtureRows() {
     s += "insert into produto (tid, codinterno, pv, ativo, estoqueatual) values (15, 'INATIVO', 10, 0, 1);\n";
 
     // Status categories.
-    s += "insert into status values (1, " + sqlText(kStatus1) + ", 1, '" + kData + "', '" + kAtualizacao +
-         "');\n";
+    s += "insert into status values (1, " + sqlText(kStatus1) + ", 1, '" + kData + "', '" + kAtualizacao + "');\n";
     s += "insert into status (tid, status, ativo) values (2, " + sqlText(kPromocao) + ", 1);\n";
     s += "insert into status (tid, status, ativo) values (3, 'Inativo', 0);\n";
 
     // Companies: ten active, of which 3, 6 and 9 have no company name; 11 is inactive.
     const Empresa1& e = kEmpresa1;
     s += "insert into empresa values (1, 21, 22, 23, 24, 1, '" + kData + "', '" + kAtualizacao + "', " +
-         sqlText(e.razao) + ", " + sqlText(e.fantasia) + ", " + sqlText(e.endereco) + ", " +
-         sqlText(e.bairro) + ", " + sqlText(e.cidade) + ", " + sqlText(e.cep) + ", " +
-         sqlText(e.complemento) + ", " + sqlText(e.telefone) + ", " + sqlText(e.email) + ", " +
-         sqlText(e.pessoa) + ", " + sqlText(e.cnpj) + ", 'E', " + sqlText(e.depto) + ", 2);\n";
+         sqlText(e.razao) + ", " + sqlText(e.fantasia) + ", " + sqlText(e.endereco) + ", " + sqlText(e.bairro) + ", " +
+         sqlText(e.cidade) + ", " + sqlText(e.cep) + ", " + sqlText(e.complemento) + ", " + sqlText(e.telefone) + ", " +
+         sqlText(e.email) + ", " + sqlText(e.pessoa) + ", " + sqlText(e.cnpj) + ", 'E', " + sqlText(e.depto) +
+         ", 2);\n";
     s += "insert into empresa (tid, ativo, razaosocial) values (2, 1, 'Sem Fantasia Ltda');\n";
     s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (3, 1, null, "
          "'SEM-RAZAO-NULL');\n";
-    s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (4, 1, 'Acucar SA', " +
-         sqlText(kAcucar) + ");\n";
+    s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (4, 1, 'Acucar SA', " + sqlText(kAcucar) +
+         ");\n";
     for (int tid : {5, 7, 8, 10})
         s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (" + std::to_string(tid) +
              ", 1, 'Razao " + std::to_string(tid) + "', 'Fantasia " + std::to_string(tid) + "');\n";
-    s +=
-        "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (6, 1, '', 'SEM-RAZAO-VAZIA');\n";
+    s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (6, 1, '', 'SEM-RAZAO-VAZIA');\n";
     s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (9, 1, '   ', "
          "'SEM-RAZAO-BRANCOS');\n";
-    s +=
-        "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (11, 0, 'Inativa', 'INATIVA');\n";
+    s += "insert into empresa (tid, ativo, razaosocial, nomefantasia) values (11, 0, 'Inativa', 'INATIVA');\n";
 
     // Price table: two with a reference date (one with a negative key and NULLs), one without,
     // one inactive.
@@ -144,8 +140,7 @@ std::string fixtureRows() {
 
 // Rows the template holds before the run; every copy must empty its table first.
 void addStaleRows(const std::string& database) {
-    vela::Connection c("stale",
-                       {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
+    vela::Connection c("stale", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
     vela::Transaction t(c, vela::Transaction::Mode::ReadCommitted);
     c.setDefaultTransaction(&t);
     t.start();
@@ -163,8 +158,8 @@ void addStaleRows(const std::string& database) {
 
 // The lines of the block that starts at the header: the header, the row lines, an empty line, the
 // end line and an empty line. Returns the header's index, or fails the test.
-size_t expectBlock(const std::vector<std::string>& log, const std::string& header,
-                   const std::vector<std::string>& rows, const std::string& endLine) {
+size_t expectBlock(const std::vector<std::string>& log, const std::string& header, const std::vector<std::string>& rows,
+                   const std::string& endLine) {
     auto it = std::find(log.begin(), log.end(), header);
     EXPECT_NE(it, log.end()) << "no header " << header;
     if (it == log.end())
@@ -175,8 +170,7 @@ size_t expectBlock(const std::vector<std::string>& log, const std::string& heade
     expected.insert(expected.end(), rows.begin(), rows.end());
     expected.insert(expected.end(), {"", endLine, ""});
     std::vector<std::string> actual(log.begin() + static_cast<long>(at),
-                                    log.begin() +
-                                        static_cast<long>(std::min(log.size(), at + expected.size())));
+                                    log.begin() + static_cast<long>(std::min(log.size(), at + expected.size())));
     EXPECT_EQ(actual, expected) << header;
     return at;
 }
@@ -196,44 +190,38 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
 
     {
         SCOPED_TRACE("USUARIO");
-        auto rows =
-            query(m, "select TID, ATIVO, DATA, DATAATUALIZACAO, LOGIN, SENHA, NOME, TIDAREA1, TIDAREA2, "
-                     "TIDAREA3, TIDAREA4, TIDAREA5, TIDAREA6, TIDAREA7, TIDAREA8, TIDAREA9, TIDAREA10 "
-                     "from USUARIO order by TID");
+        auto rows = query(m, "select TID, ATIVO, DATA, DATAATUALIZACAO, LOGIN, SENHA, NOME, TIDAREA1, TIDAREA2, "
+                             "TIDAREA3, TIDAREA4, TIDAREA5, TIDAREA6, TIDAREA7, TIDAREA8, TIDAREA9, TIDAREA10 "
+                             "from USUARIO order by TID");
         std::vector<Row> expected{
-            {"1", "1", kData, kAtualizacao, kLogin1, kSenha, kNomeJose, "101", "102", "103", "104", "105",
-             "106", "107", "108", "109", "110"},
-            {"2", "1", kNullTs, kNullTs, "maria", "123", "", "0", "0", "0", "0", "0", "0", "0", "0", "0",
-             "0"},
+            {"1", "1", kData, kAtualizacao, kLogin1, kSenha, kNomeJose, "101", "102", "103", "104", "105", "106", "107",
+             "108", "109", "110"},
+            {"2", "1", kNullTs, kNullTs, "maria", "123", "", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"},
         };
         EXPECT_EQ(rows, expected);
     }
     {
         SCOPED_TRACE("CLASFISCAL");
-        auto rows =
-            query(m, "select TID, DESCRICAO, IPI, ATIVO, DATA, DATAATUALIZACAO, ICMS, OBSERVACAO, LETRA, "
-                     "ICMSENTRADA, ICMSINTERNO from CLASFISCAL order by TID");
+        auto rows = query(m, "select TID, DESCRICAO, IPI, ATIVO, DATA, DATAATUALIZACAO, ICMS, OBSERVACAO, LETRA, "
+                             "ICMSENTRADA, ICMSINTERNO from CLASFISCAL order by TID");
         std::vector<Row> expected{
-            {"1", kCf1Descricao, "5.5", "1", kData, kAtualizacao, "18.25", kCf1Observacao, "AB", "7.125",
-             "12.5"},
+            {"1", kCf1Descricao, "5.5", "1", kData, kAtualizacao, "18.25", kCf1Observacao, "AB", "7.125", "12.5"},
             {"2", kIsencao, "0", "1", kNullTs, kNullTs, "0", "", "", "0", "0"},
         };
         EXPECT_EQ(rows, expected);
     }
     {
         SCOPED_TRACE("PRODUTO");
-        auto rows =
-            query(m, "select TID, CODEXP, CODINTERNO, PC, PL, PV, DATAATUALIZACAO, ATIVO, DESCRICAO, "
-                     "TIDFABRICANTE, TIDCLASFISCAIS, ESTOQUEATUAL, DESCONTO, ORIGEM, STATUS, MAINGROUP, "
-                     "TIDSTATUS, DESCONTOADICIONAL, MINIMOCOMPRAVENDA, PG, DESCCOMPENSA, PCPRODUTO, DATA "
-                     "from PRODUTO order by TID");
+        auto rows = query(m, "select TID, CODEXP, CODINTERNO, PC, PL, PV, DATAATUALIZACAO, ATIVO, DESCRICAO, "
+                             "TIDFABRICANTE, TIDCLASFISCAIS, ESTOQUEATUAL, DESCONTO, ORIGEM, STATUS, MAINGROUP, "
+                             "TIDSTATUS, DESCONTOADICIONAL, MINIMOCOMPRAVENDA, PG, DESCCOMPENSA, PCPRODUTO, DATA "
+                             "from PRODUTO order by TID");
         std::vector<Row> expected{
             {"10",         kCodExp10, kCodInterno10, "1.23",  "2.50", "12.34", kAtualizacao, "1",
              kDescricao10, "31",      "32",          "12.50", "1.5",  "NAC",   "AT",         "G01",
              "33",         "0.75",    "4.56",        "3",     "2.25", "3.33",  "NULL"},
-            {"11", "",  kCodInterno11, "0.00",  "0.00", "0.01", kNullTs, "1",
-             "",   "0", "0",           "-3.75", "0",    "",     "",      "",
-             "0",  "0", "0.00",        "0",     "0",    "0.00", "NULL"},
+            {"11", "", kCodInterno11, "0.00", "0.00", "0.01", kNullTs, "1",    "",    "0", "0", "-3.75", "0", "",
+             "",   "", "0",           "0",    "0.00", "0",    "0",     "0.00", "NULL"},
         };
         EXPECT_EQ(rows, expected);
     }
@@ -248,11 +236,10 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
     }
     {
         SCOPED_TRACE("EMPRESA");
-        auto rows = query(
-            m, "select TID, TIDUF, TIDCONDPAGAMENTO, TIDTRANSPORTADORA, TIDAREA, ATIVO, DATA, "
-               "DATAATUALIZACAO, RAZAOSOCIAL, NOMEFANTASIA, ENDERECO, BAIRRO, CIDADE, CEP, COMPLEMENTO, "
-               "TELEFONE, EMAILCONTATO, PESSOACONTATO, CNPJ, TIPOEMPRESA, DEPTOCONTATO, TIPOFRETE "
-               "from EMPRESA order by TID");
+        auto rows = query(m, "select TID, TIDUF, TIDCONDPAGAMENTO, TIDTRANSPORTADORA, TIDAREA, ATIVO, DATA, "
+                             "DATAATUALIZACAO, RAZAOSOCIAL, NOMEFANTASIA, ENDERECO, BAIRRO, CIDADE, CEP, COMPLEMENTO, "
+                             "TELEFONE, EMAILCONTATO, PESSOACONTATO, CNPJ, TIPOEMPRESA, DEPTOCONTATO, TIPOFRETE "
+                             "from EMPRESA order by TID");
         const Empresa1& e = kEmpresa1;
         auto bare = [](const std::string& tid, const std::string& razao, const std::string& fantasia) {
             // CHAR(1) pads the empty TIPOEMPRESA to one blank.
@@ -274,9 +261,8 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
     }
     {
         SCOPED_TRACE("TABELAPRECO");
-        auto rows =
-            query(m, "select TID, TIDCLIENTE, TIDPRODUTO, ATIVO, DATA, DATAATUALIZACAO, FORMA, DOCUMENTO, "
-                     "VALOR, PEDIDO, DATAREFERENCIA, CODCLIENTE from TABELAPRECO order by TID");
+        auto rows = query(m, "select TID, TIDCLIENTE, TIDPRODUTO, ATIVO, DATA, DATAATUALIZACAO, FORMA, DOCUMENTO, "
+                             "VALOR, PEDIDO, DATAREFERENCIA, CODCLIENTE from TABELAPRECO order by TID");
         std::vector<Row> expected{
             {"-7", "0", "43", "1", kNullTs, kNullTs, "", "", "0.00", "", "2024-02-29 00:00:00.0000", ""},
             {"15", "41", "42", "1", kData, kAtualizacao, kForma15, kDocumento15, "12.50", kPedido15,
@@ -301,10 +287,9 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
         expectBlock(log, "***** Tabela Produtos *****",
                     {"Sincronizando Produto: " + kCodInterno10, "Sincronizando Produto: " + kCodInterno11},
                     "Finalizando Tabela Produto");
-    size_t categorias =
-        expectBlock(log, "***** Tabela Status *****",
-                    {"Sincronizando Status: " + kStatus1, "Sincronizando Status: " + kPromocao},
-                    "Finalizando Tabela Status");
+    size_t categorias = expectBlock(log, "***** Tabela Status *****",
+                                    {"Sincronizando Status: " + kStatus1, "Sincronizando Status: " + kPromocao},
+                                    "Finalizando Tabela Status");
     size_t empresas = expectBlock(log, "***** Tabela Empresa *****",
                                   {"Sincronizando empresa: " + kEmpresa1.fantasia,
                                    "Sincronizando empresa: ", "Sincronizando empresa: " + kAcucar,

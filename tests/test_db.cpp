@@ -12,19 +12,16 @@ using namespace vela;
 using vela::test::TempDir;
 
 TEST(NamedParams, ColonsInLiteralsCommentsAndQuotedNamesAreNotParameters) {
-    ParsedSql p =
-        parseNamedParams("select ':x', \"a:b\" from t -- :c\n where a = :tid /* :d */ and b = :New_Tid "
-                         "and c = :tid and d = 'it''s :e'");
-    EXPECT_EQ(
-        p.sql,
-        "select ':x', \"a:b\" from t -- :c\n where a = ? /* :d */ and b = ? and c = ? and d = 'it''s :e'");
+    ParsedSql p = parseNamedParams("select ':x', \"a:b\" from t -- :c\n where a = :tid /* :d */ and b = :New_Tid "
+                                   "and c = :tid and d = 'it''s :e'");
+    EXPECT_EQ(p.sql, "select ':x', \"a:b\" from t -- :c\n where a = ? /* :d */ and b = ? and c = ? and d = 'it''s :e'");
     EXPECT_EQ(p.names, (std::vector<std::string>{"TID", "NEW_TID", "TID"}));
     EXPECT_EQ(parseNamedParams("select gen_id(g, 0) from RDB$DATABASE").names.size(), 0u);
     EXPECT_EQ(parseNamedParams("'unterminated :x").names.size(), 0u);
 }
 
 class Db : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         path = dir / "t.fdb";
         test::createDatabase(path, test::mobileSchema(),
@@ -45,14 +42,13 @@ TEST_F(Db, EveryTypeRoundTripsByteForByte) {
     c.setDefaultTransaction(&t);
     Statement ins(c, "ins", "insert into t values (:i, :s, :b, :d, :n, :ts, :dt, :v, :c)");
     ins.prepare();
-    Message &p = ins.params();
+    Message& p = ins.params();
     p.setInt64(0, -7);
     p.setInt64(1, 32767);
     p.setInt64(2, 1LL << 40);
     p.setDouble(3, 0.1);
     p.setInt64(4, 1250, -2);
-    p.setTimestamp(
-        5, ISC_TIMESTAMP{fb::util()->encodeDate(2024, 2, 29), fb::util()->encodeTime(23, 59, 58, 1234)});
+    p.setTimestamp(5, ISC_TIMESTAMP{fb::util()->encodeDate(2024, 2, 29), fb::util()->encodeTime(23, 59, 58, 1234)});
     p.setDate(6, fb::util()->encodeDate(1899, 12, 30));
     p.setBytes(7, std::string("\x80\xff\0z-too-long", 13));
     p.setBytes(8, "\xe7");
@@ -91,12 +87,11 @@ TEST_F(Db, CommitRetainingMakesRowsVisibleAndClosingCommitsTheRest) {
 }
 
 TEST_F(Db, FailuresCarryTheClientsMessage) {
-    Connection missing("m",
-                       {"Database=" + (dir / "none.fdb"), "User_Name=sysdba", "Password=x", "DriverID=FB"});
+    Connection missing("m", {"Database=" + (dir / "none.fdb"), "User_Name=sysdba", "Password=x", "DriverID=FB"});
     try {
         missing.open();
         FAIL() << "opened a missing database";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("none.fdb"), std::string::npos) << e.what();
     }
 
@@ -105,7 +100,7 @@ TEST_F(Db, FailuresCarryTheClientsMessage) {
     try {
         bad.open();
         FAIL();
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("Column unknown"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("NOPE"), std::string::npos) << e.what();
     }
@@ -113,7 +108,7 @@ TEST_F(Db, FailuresCarryTheClientsMessage) {
     EXPECT_THROW(ok.field("MISSING"), Error);
     try {
         ok.field("missing");
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Field 'missing' not found");
     }
 }
@@ -124,7 +119,7 @@ TEST_F(Db, SourceStatementsRunReadOnly) {
     try {
         cmd.execute("insert into t (i) values (1)");
         FAIL() << "a source connection wrote";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
     }
 }

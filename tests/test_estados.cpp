@@ -15,16 +15,13 @@ using test::Row;
 namespace {
 
 class Estados : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         source = dir / "source.fdb";
         mobile = dir / "mobile.gdb";
-        test::createDatabase(mobile, test::mobileSchema(),
-                             "insert into estado (tid, uf, ativo) values (99, 'ZZ', 1);");
+        test::createDatabase(mobile, test::mobileSchema(), "insert into estado (tid, uf, ativo) values (99, 'ZZ', 1);");
     }
-    void createSource(const std::string &rows) {
-        test::createDatabase(source, test::backofficeSchema(), rows);
-    }
+    void createSource(const std::string& rows) { test::createDatabase(source, test::backofficeSchema(), rows); }
     void start() {
         dm = std::make_unique<TDMSistemaCadastro>(TDMSistemaCadastro::Paths{source, mobile});
         dm->FDConnectionBancoMovel.open();
@@ -42,32 +39,29 @@ class Estados : public ::testing::Test {
 } // namespace
 
 TEST_F(Estados, CopiesActiveRowsWithNullsAsTheirRuleSays) {
-    createSource(
-        "alter table estado alter column uf type varchar(10);\n"
-        "insert into estado values (3, 'RJX', 'Rio', 12.5, 1, '2024-05-06 07:08:09.1234', "
-        "'2024-05-07 00:00:00', 33);\n"
-        "insert into estado (tid, uf, descricao, icms, ativo, data, dataatualizacao, codibge) values "
-        "(1, null, null, null, 1, null, null, null);\n"
-        "insert into estado (tid, uf, ativo) values (2, 'XX', 0);\n"
-        "insert into estado (tid, uf, descricao, ativo) values (4, 'S\xc3', 'S\xe3o Paulo', 1);\n");
+    createSource("alter table estado alter column uf type varchar(10);\n"
+                 "insert into estado values (3, 'RJX', 'Rio', 12.5, 1, '2024-05-06 07:08:09.1234', "
+                 "'2024-05-07 00:00:00', 33);\n"
+                 "insert into estado (tid, uf, descricao, icms, ativo, data, dataatualizacao, codibge) values "
+                 "(1, null, null, null, 1, null, null, null);\n"
+                 "insert into estado (tid, uf, ativo) values (2, 'XX', 0);\n"
+                 "insert into estado (tid, uf, descricao, ativo) values (4, 'S\xc3', 'S\xe3o Paulo', 1);\n");
     start();
     sincronizaEstados(*dm, host);
     finish();
 
-    EXPECT_EQ(host.lines,
-              (std::vector<std::string>{"***** Tabela Estados *****",
-                                        "Sincronizando Estado: ", "Sincronizando Estado: RJX",
-                                        "Sincronizando Estado: S\xc3", "", "Finalizando Tabela Estado", ""}));
+    EXPECT_EQ(host.lines, (std::vector<std::string>{
+                              "***** Tabela Estados *****", "Sincronizando Estado: ", "Sincronizando Estado: RJX",
+                              "Sincronizando Estado: S\xc3", "", "Finalizando Tabela Estado", ""}));
     EXPECT_EQ(host.maximum, 3);
     EXPECT_EQ(host.position, 3);
     EXPECT_EQ(host.events, 3);
 
     auto rows = query(mobile, "select * from estado order by tid");
     ASSERT_EQ(rows.size(), 3u); // the row 99 that was there before is gone, the inactive one never came
-    EXPECT_EQ(rows[0],
-              (Row{"1", "", "", "0", "1", "0001-01-01 00:00:00.0000", "0001-01-01 00:00:00.0000", "0"}));
-    EXPECT_EQ(rows[1], (Row{"3", "RJ", "Rio", "12.5", "1", "2024-05-06 07:08:09.1234",
-                            "2024-05-07 00:00:00.0000", "33"}));
+    EXPECT_EQ(rows[0], (Row{"1", "", "", "0", "1", "0001-01-01 00:00:00.0000", "0001-01-01 00:00:00.0000", "0"}));
+    EXPECT_EQ(rows[1],
+              (Row{"3", "RJ", "Rio", "12.5", "1", "2024-05-06 07:08:09.1234", "2024-05-07 00:00:00.0000", "33"}));
     EXPECT_EQ(rows[2][2], "S\xe3o Paulo");
 }
 
@@ -119,7 +113,7 @@ TEST_F(Estados, DeclaredFieldsAreCheckedAndSmallintRangeEnforced) {
         start();
         try {
             runTableCopy(copy, *dm, host);
-        } catch (const Error &e) {
+        } catch (const Error& e) {
             finish();
             return e.what();
         }
@@ -139,8 +133,7 @@ TEST_F(Estados, DeclaredFieldsAreCheckedAndSmallintRangeEnforced) {
     TableCopy range = tables::estados;
     range.suffix = "Range";
     range.fields[4] = {"ATIVO", "CODIBGE", Rule::Smallint};
-    EXPECT_EQ(failure(range),
-              "40000 is not a valid value for field 'ATIVO'. The allowed range is -32768 to 32767");
+    EXPECT_EQ(failure(range), "40000 is not a valid value for field 'ATIVO'. The allowed range is -32768 to 32767");
 }
 
 TEST_F(Estados, AMissingMobileTableFailsAtItsDelete) {
@@ -150,7 +143,7 @@ TEST_F(Estados, AMissingMobileTableFailsAtItsDelete) {
     try {
         sincronizaEstados(*dm, host);
         FAIL();
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("ESTADO"), std::string::npos) << e.what();
     }
     EXPECT_EQ(host.lines, (std::vector<std::string>{"***** Tabela Estados *****"}));

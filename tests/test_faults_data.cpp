@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string& hay, const std::string& needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 // One row per source table, NULL in every column that allows it; only what the table's copy
 // filters on (and what the back office requires) has a value.
@@ -45,8 +47,9 @@ insert into cvf (tid, ativo, idteste) values (1, 1, 'MC-1');
 )";
 
 std::vector<std::string> userTables(vela::Connection& c) {
-    vela::Query q(c, "tables", "select trim(rdb$relation_name) from rdb$relations where rdb$system_flag = 0 and "
-                               "rdb$view_blr is null order by 1");
+    vela::Query q(c, "tables",
+                  "select trim(rdb$relation_name) from rdb$relations where rdb$system_flag = 0 and "
+                  "rdb$view_blr is null order by 1");
     std::vector<std::string> names;
     for (q.open(); !q.eof(); q.next())
         names.emplace_back(q.row().getBytes(0));
@@ -93,8 +96,8 @@ TEST(BadInput, ANullInEveryColumnBecomesItsRulesValueAndTheBackOfficeIsOnlyRead)
     refuseWriteTransactions(in.sourcePath);
     {
         // The guard itself works: a transaction that can write is refused.
-        vela::Connection c("probe", {"Database=" + in.sourcePath, "User_Name=sysdba", "Password=quillfern",
-                                     "DriverID=FB"});
+        vela::Connection c("probe",
+                           {"Database=" + in.sourcePath, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
         vela::Transaction t(c, vela::Transaction::Mode::ReadCommitted);
         EXPECT_THROW(t.start(), vela::Error);
     }
@@ -106,7 +109,8 @@ TEST(BadInput, ANullInEveryColumnBecomesItsRulesValueAndTheBackOfficeIsOnlyRead)
     RunResult r = in.run();
     ASSERT_FALSE(r.timedOut);
     ASSERT_EQ(r.exitCode, 0) << r.err << in.log();
-    EXPECT_TRUE(contains(in.log(), "\r\nExporta\xe7\xe3o Conclu\xed" "da.\r\n"));
+    EXPECT_TRUE(contains(in.log(), "\r\nExporta\xe7\xe3o Conclu\xed"
+                                   "da.\r\n"));
     EXPECT_EQ(everyRow(in.sourcePath), before);
 
     // The company query of the upload, and any further source query, run read-only as well.
@@ -153,11 +157,12 @@ TEST(BadInput, ANullInEveryColumnBecomesItsRulesValueAndTheBackOfficeIsOnlyRead)
         {"CVF.NAOIMPLEMENTADO", "NULL"},
     };
     std::map<std::string, std::vector<Row>> columnsOf;
-    for (Row& c : query(in.mobilePath, "select trim(r.rdb$relation_name), trim(rf.rdb$field_name), f.rdb$field_type, "
-                                       "f.rdb$field_scale, coalesce(f.rdb$character_length, f.rdb$field_length) "
-                                       "from rdb$relations r join rdb$relation_fields rf on rf.rdb$relation_name = "
-                                       "r.rdb$relation_name join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
-                                       "where r.rdb$system_flag = 0 order by 1, rf.rdb$field_position"))
+    for (Row& c :
+         query(in.mobilePath, "select trim(r.rdb$relation_name), trim(rf.rdb$field_name), f.rdb$field_type, "
+                              "f.rdb$field_scale, coalesce(f.rdb$character_length, f.rdb$field_length) "
+                              "from rdb$relations r join rdb$relation_fields rf on rf.rdb$relation_name = "
+                              "r.rdb$relation_name join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
+                              "where r.rdb$system_flag = 0 order by 1, rf.rdb$field_position"))
         columnsOf[c[0]].push_back(Row(c.begin() + 1, c.end()));
     EXPECT_EQ(columnsOf.size(), 19u);
     for (const auto& [t, columns] : columnsOf) {

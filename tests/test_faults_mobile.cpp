@@ -15,7 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string& hay, const std::string& needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -66,8 +68,10 @@ TEST(MobileFaults, ATemplateLackingATableStopsAtItsDelete) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1) << r.err;
     std::string log = in.log();
-    EXPECT_TRUE(endsWith(log, "***** Tabela Classifica\xe7\xf5" "es Fiscais *****\r\nDynamic SQL Error\r\n"
-                              "-SQL error code = -204\r\n-Table unknown\r\n-CLASFISCAL\r\n-At line 1, column 13\r\n\r\n"))
+    EXPECT_TRUE(endsWith(log,
+                         "***** Tabela Classifica\xe7\xf5"
+                         "es Fiscais *****\r\nDynamic SQL Error\r\n"
+                         "-SQL error code = -204\r\n-Table unknown\r\n-CLASFISCAL\r\n-At line 1, column 13\r\n\r\n"))
         << log.substr(log.size() > 400 ? log.size() - 400 : 0);
     // The two tables before it are filled and committed.
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
@@ -78,14 +82,13 @@ TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
     Installation in;
     const std::string pristine = in.dir / "VAZIO.original";
     fs::copy_file(in.templatePath, pristine);
-    in.createSource(kStatesAndUsers +
-                    "insert into usuario (tid, ativo, login, senha) values (3, 1, 'c', 's');\n"
-                    "insert into usuario (tid, ativo, login, senha) values (4, 1, 'b', 's');\n"
-                    "insert into usuario (tid, ativo, login, senha) values (5, 1, 'e', 's');\n"
-                    "insert into cvf (tid, ativo, idteste, tidcliente) values (1, 1, 'MC-1', 11);\n"
-                    "insert into cvf (tid, ativo, idteste, tidcliente) values (2, 1, 'MC-2', 12);\n"
-                    "insert into cvf (tid, ativo, idteste, tidcliente) values (3, 1, 'MC-3', 13);\n"
-                    "insert into cvf (tid, ativo, idteste, tidcliente) values (4, 1, 'MC-4', 14);\n");
+    in.createSource(kStatesAndUsers + "insert into usuario (tid, ativo, login, senha) values (3, 1, 'c', 's');\n"
+                                      "insert into usuario (tid, ativo, login, senha) values (4, 1, 'b', 's');\n"
+                                      "insert into usuario (tid, ativo, login, senha) values (5, 1, 'e', 's');\n"
+                                      "insert into cvf (tid, ativo, idteste, tidcliente) values (1, 1, 'MC-1', 11);\n"
+                                      "insert into cvf (tid, ativo, idteste, tidcliente) values (2, 1, 'MC-2', 12);\n"
+                                      "insert into cvf (tid, ativo, idteste, tidcliente) values (3, 1, 'MC-3', 13);\n"
+                                      "insert into cvf (tid, ativo, idteste, tidcliente) values (4, 1, 'MC-4', 14);\n");
 
     // A mobile key the source lacks, broken by the fourth user: the three before it were inserted
     // without a commit of their own and survive by the commit that ends the program.
@@ -110,8 +113,7 @@ TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
     EXPECT_TRUE(endsWith(log, "Sincronizando CVF: MC-2\r\nOperation violates CHECK constraint CVF_CLIENTE on view "
                               "or table CVF\r\n-At trigger 'CHECK_1'\r\n\r\n"))
         << log.substr(log.size() > 400 ? log.size() - 400 : 0);
-    EXPECT_EQ(query(in.mobilePath, "select idteste from cvf order by idteste"),
-              (std::vector<Row>{{"MC-1"}, {"MC-2"}}));
+    EXPECT_EQ(query(in.mobilePath, "select idteste from cvf order by idteste"), (std::vector<Row>{{"MC-1"}, {"MC-2"}}));
     EXPECT_EQ(query(in.mobilePath, "select count(*) from usuario")[0][0], "5");
 }
 

@@ -17,7 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string& hay, const std::string& needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 size_t countLines(const std::string& log, const std::string& prefix) {
     size_t n = 0;
@@ -66,7 +68,8 @@ TEST_F(ServerFaults, TheSourceIsReadThroughTheServerAndAWrongPasswordFailsWithIt
     RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(60));
     ASSERT_FALSE(r.timedOut);
     ASSERT_EQ(r.exitCode, 0) << r.err << in.log();
-    EXPECT_TRUE(contains(in.log(), "\r\nExporta\xe7\xe3o Conclu\xed" "da.\r\n"));
+    EXPECT_TRUE(contains(in.log(), "\r\nExporta\xe7\xe3o Conclu\xed"
+                                   "da.\r\n"));
     EXPECT_EQ(query(in.mobilePath, "select tid, uf from estado order by tid"),
               (std::vector<Row>{{"1", "SP"}, {"2", "RJ"}}));
 

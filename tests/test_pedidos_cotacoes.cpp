@@ -49,8 +49,8 @@ std::string cota(int tid, const std::string& numero, const std::string& datarefe
                  const std::string& respcancel, int ativo = 1) {
     return "insert into cotanegociacao (tid, tidcondpagamento, tidcliente, motivocancelamento, datareferencia, "
            "ncotdist, respcancel, observacao, dataatualizacao, data, ativo, pppacote, enviada, situacao) values (" +
-           std::to_string(tid) + ", 7, " + std::to_string(800 + tid) + ", 'antigo', " + datareferencia + ", " +
-           numero + ", " + respcancel + ", 'obs " + std::to_string(tid) + "', NULL, '2024-05-06 07:08:09', " +
+           std::to_string(tid) + ", 7, " + std::to_string(800 + tid) + ", 'antigo', " + datareferencia + ", " + numero +
+           ", " + respcancel + ", 'obs " + std::to_string(tid) + "', NULL, '2024-05-06 07:08:09', " +
            std::to_string(ativo) + ", 1234.56, 'XX', " + situacao + ");\n";
 }
 
@@ -60,8 +60,9 @@ std::string produtoCota(int tid, int cotaTid, const std::string& codigo, int ati
            "desconto, quantidade, quantcotada, pp, prazoentrega, data, dataatualizacao, ativo, npedcliente, totpp, "
            "item, feedconco, feedprazo, feedpreco, feedritmo, feedprecovalor, feedperfo) values (" +
            std::to_string(tid) + ", " + std::to_string(cotaTid) + ", " + std::to_string(7000 + tid) + ", '" + codigo +
-           "', 'CP-" + codigo + "', " + desconto + ", 5.00, " + quantcotada + ", 10.25, '10 dias', '2024-05-06 07:08:09', " +
-           "NULL, " + std::to_string(ativo) + ", 'NPC', 76.88, 3, 'fc', 'fp', 'fpr', 'fr', 3.33, 'fpe');\n";
+           "', 'CP-" + codigo + "', " + desconto + ", 5.00, " + quantcotada +
+           ", 10.25, '10 dias', '2024-05-06 07:08:09', " + "NULL, " + std::to_string(ativo) +
+           ", 'NPC', 76.88, 3, 'fc', 'fp', 'fpr', 'fr', 3.33, 'fpe');\n";
 }
 
 // Orders 1 and 7 are open; the others fail one condition each. Items 11, 12, 51, 61, 72 and 91
@@ -147,22 +148,14 @@ std::vector<std::string> quotaLog(const std::vector<std::pair<std::string, std::
 // The run log of the three copies for the fixture above.
 std::vector<std::string> expectedLog() {
     std::vector<std::string> lines{
-        "***** Tabela Pedido *****",
-        "Sincronizando Pedido: P-001",
-        "Sincronizando Pedido: P-007",
-        "",
-        "Finalizando Tabela Pedido",
-        "",
-        "***** Tabela Produto Pedido *****",
-        "Sincronizando Produto Pedido: IT-11",
-        "Sincronizando Produto Pedido: IT-12",
-        "Sincronizando Produto Pedido: IT-51",
-        "Sincronizando Produto Pedido: IT-61",
-        "Sincronizando Produto Pedido: IT-72",
-        "Sincronizando Produto Pedido: IT-91",
-        "",
-        "Finalizando Tabela Produto Pedido",
-        "",
+        "***** Tabela Pedido *****",           "Sincronizando Pedido: P-001",
+        "Sincronizando Pedido: P-007",         "",
+        "Finalizando Tabela Pedido",           "",
+        "***** Tabela Produto Pedido *****",   "Sincronizando Produto Pedido: IT-11",
+        "Sincronizando Produto Pedido: IT-12", "Sincronizando Produto Pedido: IT-51",
+        "Sincronizando Produto Pedido: IT-61", "Sincronizando Produto Pedido: IT-72",
+        "Sincronizando Produto Pedido: IT-91", "",
+        "Finalizando Tabela Produto Pedido",   "",
     };
     auto quotas = quotaLog({{"Q-A1", {"A1-1", "A1-2"}},
                             {"Q-A2", {}},
@@ -237,8 +230,8 @@ TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
             keys.push_back(row[0] + "/" + row[1]);
         EXPECT_EQ(keys, (std::vector<std::string>{"11/1", "12/1", "51/5", "61/6", "72/7", "91/9"}));
         ASSERT_EQ(itens.size(), 6u);
-        EXPECT_EQ(itens[0], (Row{"11", "1", "9011", "IT-11", "CLI-11", "12.34", "123.40", "10.00", "2024-04-05",
-                                 "1", "2024-03-02 09:00:00.0000", "2024-03-03 10:00:00.0000", "NPC-11", "11"}));
+        EXPECT_EQ(itens[0], (Row{"11", "1", "9011", "IT-11", "CLI-11", "12.34", "123.40", "10.00", "2024-04-05", "1",
+                                 "2024-03-02 09:00:00.0000", "2024-03-03 10:00:00.0000", "NPC-11", "11"}));
         EXPECT_EQ(itens[1], (Row{"12", "1", "9012", "IT-12", "", "12.34", "123.40", "0.01", "1899-12-30", "1",
                                  "2024-03-02 09:00:00.0000", "2024-03-03 10:00:00.0000", "NPC-12", "12"}));
     }
@@ -270,21 +263,111 @@ TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
                            "FEEDCONCO, FEEDPRAZO, FEEDPRECO, FEEDRITMO, FEEDPRECOVALOR, FEEDPERFO from "
                            "PRODUTOCOTANEGOCIACAO order by TID"),
                   (std::vector<Row>{
-                      {"1", "8001", "A1-1", "CP-A1-1", "2.5", "7.50", "7.50", "10.25", "10 dias",
-                       "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
-                       "fpr", "fr", "3.33", "fpe"},
-                      {"1", "8002", "A1-2", "CP-A1-2", "0", "1.00", "1.00", "10.25", "10 dias",
-                       "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
-                       "fpr", "fr", "3.33", "fpe"},
-                      {"3", "8004", "C-1", "CP-C-1", "2.5", "2.00", "2.00", "10.25", "10 dias",
-                       "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
-                       "fpr", "fr", "3.33", "fpe"},
-                      {"6", "8006", "CM2-1", "CP-CM2-1", "2.5", "3.00", "3.00", "10.25", "10 dias",
-                       "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
-                       "fpr", "fr", "3.33", "fpe"},
-                      {"8", "8007", "low-1", "CP-low-1", "2.5", "4.00", "4.00", "10.25", "10 dias",
-                       "2024-05-06 07:08:09.0000", "0001-01-01 00:00:00.0000", "1", "NPC", "76.88", "3", "fc", "fp",
-                       "fpr", "fr", "3.33", "fpe"},
+                      {"1",
+                       "8001",
+                       "A1-1",
+                       "CP-A1-1",
+                       "2.5",
+                       "7.50",
+                       "7.50",
+                       "10.25",
+                       "10 dias",
+                       "2024-05-06 07:08:09.0000",
+                       "0001-01-01 00:00:00.0000",
+                       "1",
+                       "NPC",
+                       "76.88",
+                       "3",
+                       "fc",
+                       "fp",
+                       "fpr",
+                       "fr",
+                       "3.33",
+                       "fpe"},
+                      {"1",
+                       "8002",
+                       "A1-2",
+                       "CP-A1-2",
+                       "0",
+                       "1.00",
+                       "1.00",
+                       "10.25",
+                       "10 dias",
+                       "2024-05-06 07:08:09.0000",
+                       "0001-01-01 00:00:00.0000",
+                       "1",
+                       "NPC",
+                       "76.88",
+                       "3",
+                       "fc",
+                       "fp",
+                       "fpr",
+                       "fr",
+                       "3.33",
+                       "fpe"},
+                      {"3",
+                       "8004",
+                       "C-1",
+                       "CP-C-1",
+                       "2.5",
+                       "2.00",
+                       "2.00",
+                       "10.25",
+                       "10 dias",
+                       "2024-05-06 07:08:09.0000",
+                       "0001-01-01 00:00:00.0000",
+                       "1",
+                       "NPC",
+                       "76.88",
+                       "3",
+                       "fc",
+                       "fp",
+                       "fpr",
+                       "fr",
+                       "3.33",
+                       "fpe"},
+                      {"6",
+                       "8006",
+                       "CM2-1",
+                       "CP-CM2-1",
+                       "2.5",
+                       "3.00",
+                       "3.00",
+                       "10.25",
+                       "10 dias",
+                       "2024-05-06 07:08:09.0000",
+                       "0001-01-01 00:00:00.0000",
+                       "1",
+                       "NPC",
+                       "76.88",
+                       "3",
+                       "fc",
+                       "fp",
+                       "fpr",
+                       "fr",
+                       "3.33",
+                       "fpe"},
+                      {"8",
+                       "8007",
+                       "low-1",
+                       "CP-low-1",
+                       "2.5",
+                       "4.00",
+                       "4.00",
+                       "10.25",
+                       "10 dias",
+                       "2024-05-06 07:08:09.0000",
+                       "0001-01-01 00:00:00.0000",
+                       "1",
+                       "NPC",
+                       "76.88",
+                       "3",
+                       "fc",
+                       "fp",
+                       "fpr",
+                       "fr",
+                       "3.33",
+                       "fpe"},
                   }));
     }
 }
@@ -397,12 +480,12 @@ TEST(PedidosCotacoes, RunsInOneProcess) {
     // stays at 0 of 0, and all four tables end up empty.
     emptyBackOffice(p.source);
     RecordingHost empty = p.copy();
-    EXPECT_EQ(empty.lines, (std::vector<std::string>{
-                               "***** Tabela Pedido *****", "", "Finalizando Tabela Pedido", "",
-                               "***** Tabela Produto Pedido *****", "", "Finalizando Tabela Produto Pedido", "",
-                               cotaNegociacao, "", "Finalizando Tabela Cota\xe7\xe3o", ""}));
-    EXPECT_EQ(empty.gauge, (std::vector<std::string>{"pos 0", "max 0", "pos 0", "max 0", "pos 0", "max 0", "pos 0",
-                                                     "max 0"}));
+    EXPECT_EQ(empty.lines,
+              (std::vector<std::string>{"***** Tabela Pedido *****", "", "Finalizando Tabela Pedido", "",
+                                        "***** Tabela Produto Pedido *****", "", "Finalizando Tabela Produto Pedido",
+                                        "", cotaNegociacao, "", "Finalizando Tabela Cota\xe7\xe3o", ""}));
+    EXPECT_EQ(empty.gauge,
+              (std::vector<std::string>{"pos 0", "max 0", "pos 0", "max 0", "pos 0", "max 0", "pos 0", "max 0"}));
     EXPECT_EQ(empty.position, 0);
     EXPECT_EQ(query(p.mobile, "select (select count(*) from PEDIDO), (select count(*) from PRODUTOPEDIDO), "
                               "(select count(*) from COTANEGOCIACAO), (select count(*) from PRODUTOCOTANEGOCIACAO) "

@@ -16,11 +16,13 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string company(const std::string& tradeName) {
-    return "insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) values (1, 1, 'R', '" +
-           tradeName + "', 'E');\n";
+    return "insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) values (1, 1, 'R', '" + tradeName +
+           "', 'E');\n";
 }
 
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string& hay, const std::string& needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 // The lines after the last table copy's block.
 std::vector<std::string> uploadLines(const std::string& log) {
@@ -127,8 +129,8 @@ TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
     for (bool withSize : {true, false}) {
         SCOPED_TRACE(withSize ? "SIZE off by one" : "no SIZE");
         Installation in;
-        FtpTestServer& ftp =
-            in.startFtp(withSize ? std::vector<std::string>{"--size-offset", "-1"} : std::vector<std::string>{"--no-size"});
+        FtpTestServer& ftp = in.startFtp(withSize ? std::vector<std::string>{"--size-offset", "-1"}
+                                                  : std::vector<std::string>{"--no-size"});
         fs::create_directories(ftp.downloads() / "Bela");
         in.createSource(company("Bela"));
         RunResult r = in.run();
@@ -137,7 +139,8 @@ TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
         if (withSize) {
             const std::string size = std::to_string(fs::file_size(in.mobilePath));
             EXPECT_EQ(r.exitCode, 1);
-            EXPECT_EQ(lines.back(), "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
+            EXPECT_EQ(lines.back(),
+                      "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
         } else {
             EXPECT_EQ(r.exitCode, 0) << r.err;
             EXPECT_EQ(lines.back(), "Salvando log em: " + in.logPath());
@@ -185,8 +188,15 @@ TEST(UploadStep, TradeNamesBecomeFoldersOrAreRefused) {
         std::string tradeName; // Windows-1252, as the back office stores it
         std::string folder;    // UTF-8 on the server; empty: refused
     };
-    for (const Case& c : {Case{"  Loja Azul Ltda", "LojaAzu"}, Case{"A\xe7" "a\xed Doces", "A\u00e7a\u00ed" "Doces"},
-                          Case{"Sul/Norte", ""}, Case{"ab\x01" "cd", ""}}) {
+    for (const Case& c : {Case{"  Loja Azul Ltda", "LojaAzu"},
+                          Case{"A\xe7"
+                               "a\xed Doces",
+                               "A\u00e7a\u00ed"
+                               "Doces"},
+                          Case{"Sul/Norte", ""},
+                          Case{"ab\x01"
+                               "cd",
+                               ""}}) {
         SCOPED_TRACE(c.tradeName);
         Installation in;
         FtpTestServer& ftp = in.startFtp();

@@ -16,11 +16,11 @@ using namespace vela;
 
 namespace {
 
-QApplication &app() {
+QApplication& app() {
     static int argc = 1;
     static char name[] = "test_window";
-    static char *argv[] = {name, nullptr};
-    static QApplication *a = new QApplication(argc, argv);
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
     return *a;
 }
 
@@ -43,16 +43,16 @@ TEST(Window, ControlsStandWhereTheFormPutsThem) {
     EXPECT_EQ(w.font().pointSize(), 8);
 
     struct Expect {
-        const char *name;
+        const char* name;
         QRect rect;
         QString text;
     };
-    for (const Expect &e : {Expect{"Edit1", {24, 63, 465, 21}, "/srv/movel/Banco/BANCODADOS.gdb"},
+    for (const Expect& e : {Expect{"Edit1", {24, 63, 465, 21}, "/srv/movel/Banco/BANCODADOS.gdb"},
                             Expect{"Edit2", {24, 90, 465, 21}, "/srv/dados/BANCODADOS.FDB"},
                             Expect{"Button5", {24, 114, 465, 25}, "Passo 1 - Sincroniza Dados"},
                             Expect{"Button3", {24, 145, 465, 25}, "Passo 2 - Upload Banco Cadastro"},
                             Expect{"Button1", {184, 16, 217, 25}, "Download Banco Cadastro"}}) {
-        QWidget *c = w.findChild<QWidget *>(e.name);
+        QWidget* c = w.findChild<QWidget*>(e.name);
         ASSERT_NE(c, nullptr) << e.name;
         EXPECT_EQ(c->geometry(), e.rect) << e.name;
         if (auto* b = qobject_cast<QPushButton*>(c)) {
@@ -62,19 +62,19 @@ TEST(Window, ControlsStandWhereTheFormPutsThem) {
             EXPECT_EQ(l->text(), e.text);
         }
     }
-    EXPECT_EQ(w.findChild<QWidget *>("Gauge1")->geometry(), QRect(24, 176, 465, 19));
-    EXPECT_EQ(w.findChild<QWidget *>("Memo1")->geometry(), QRect(0, 200, 708, 279));
-    EXPECT_EQ(w.findChild<QLabel *>("Label1")->text(), "Pasta Local:");
-    EXPECT_EQ(w.findChild<QLabel *>("Label1")->pos(), QPoint(24, 44));
+    EXPECT_EQ(w.findChild<QWidget*>("Gauge1")->geometry(), QRect(24, 176, 465, 19));
+    EXPECT_EQ(w.findChild<QWidget*>("Memo1")->geometry(), QRect(0, 200, 708, 279));
+    EXPECT_EQ(w.findChild<QLabel*>("Label1")->text(), "Pasta Local:");
+    EXPECT_EQ(w.findChild<QLabel*>("Label1")->pos(), QPoint(24, 44));
     EXPECT_TRUE(w.Edit1->isReadOnly());
     EXPECT_FALSE(w.Edit2->isReadOnly());
     EXPECT_FALSE(w.Memo1->isReadOnly());
     EXPECT_FALSE(w.Button1->isVisible());
 
     // Tab order: Button3, Edit1, Memo1, Button5, Edit2.
-    std::vector<QWidget *> order{w.Button3, w.Edit1, w.Memo1, w.Button5, w.Edit2};
+    std::vector<QWidget*> order{w.Button3, w.Edit1, w.Memo1, w.Button5, w.Edit2};
     for (size_t i = 0; i + 1 < order.size(); ++i) {
-        QWidget *next = order[i]->nextInFocusChain();
+        QWidget* next = order[i]->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisible())
             next = next->nextInFocusChain();
         EXPECT_EQ(next, order[i + 1]) << i;
@@ -97,7 +97,7 @@ TEST(Window, GaugeClampsAndRefusesAMaximumBelowItsMinimum) {
     try {
         g.setMaxValue(-1);
         FAIL();
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Value must be between 1 and 2147483647");
     }
     g.setMaxValue(0);
@@ -121,9 +121,8 @@ TEST(Window, RunLogKeepsEveryLineAndWhatTheUserTyped) {
     c.movePosition(QTextCursor::End);
     c.insertText(QStringLiteral(" typed"));
     log.append(QStringLiteral("last"));
-    EXPECT_EQ(log.fileContent(),
-              std::string("\r\nINICIO SINCRONIZA\xc7\xc3O\r\nSincronizando Estado: \xa0\xe3\x81\r\n"
-                          "two\r\nlines typed\r\nlast\r\n\r\n"));
+    EXPECT_EQ(log.fileContent(), std::string("\r\nINICIO SINCRONIZA\xc7\xc3O\r\nSincronizando Estado: \xa0\xe3\x81\r\n"
+                                             "two\r\nlines typed\r\nlast\r\n\r\n"));
 }
 
 TEST(Window, AnUnattendedArgumentIsNeededToRunAnything) {

@@ -2,8 +2,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
 
-#include <filesystem>
 #include "db/Error.h"
+#include <filesystem>
 
 #include <chrono>
 #include <fcntl.h>
@@ -21,12 +21,12 @@ using test::ChildProcess;
 using test::TempDir;
 using test::writeFile;
 
-constexpr const char *kInUse = "The file is in use by another process.";
+constexpr const char* kInUse = "The file is in use by another process.";
 
-std::string refusal(const std::string &path) {
+std::string refusal(const std::string& path) {
     try {
         tamanhoArquivo(path);
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         return e.what();
     }
     return "(accepted)";
@@ -34,8 +34,8 @@ std::string refusal(const std::string &path) {
 
 // Another process that holds the file the way `hold` sets up, until the holder goes.
 class Holder {
-  public:
-    template <typename Hold> Holder(const std::string &path, Hold hold) {
+public:
+    template <typename Hold> Holder(const std::string& path, Hold hold) {
         int ready[2];
         int release[2];
         if (::pipe(ready) != 0 || ::pipe(release) != 0)
@@ -65,14 +65,14 @@ class Holder {
         ::waitpid(pid_, &status, 0);
     }
 
-  private:
+private:
     pid_t pid_ = -1;
     int release_ = -1;
 };
 
 class FileSize : public ::testing::Test {
-  protected:
-    std::string file(const std::string &bytes) {
+protected:
+    std::string file(const std::string& bytes) {
         writeFile(dir_ / "BANCODADOS.gdb", bytes);
         return dir_ / "BANCODADOS.gdb";
     }
@@ -91,19 +91,17 @@ TEST_F(FileSize, AMissingFileNamesItsFullPathAndTheReason) {
 
 TEST_F(FileSize, ARelativePathIsReportedInFull) {
     const std::string expected = (std::filesystem::current_path() / "no-such-dir" / "x.gdb").string();
-    EXPECT_EQ(refusal("no-such-dir/./x.gdb"),
-              "Cannot open file \"" + expected + "\". No such file or directory");
+    EXPECT_EQ(refusal("no-such-dir/./x.gdb"), "Cannot open file \"" + expected + "\". No such file or directory");
 }
 
 TEST_F(FileSize, AFolderIsRefused) {
-    EXPECT_EQ(refusal(dir_.path()),
-              "Cannot open file \"" + dir_.path() + "\". Is a directory");
+    EXPECT_EQ(refusal(dir_.path()), "Cannot open file \"" + dir_.path() + "\". Is a directory");
 }
 
 TEST_F(FileSize, AFileOpenForWritingElsewhereIsRefused) {
     const std::string path = file("data");
     {
-        Holder writer(path, [](const char *p) { return ::open(p, O_WRONLY) >= 0; });
+        Holder writer(path, [](const char* p) { return ::open(p, O_WRONLY) >= 0; });
         EXPECT_EQ(refusal(path), "Cannot open file \"" + path + "\". " + kInUse);
     }
     EXPECT_EQ(tamanhoArquivo(path), 4);
@@ -111,7 +109,7 @@ TEST_F(FileSize, AFileOpenForWritingElsewhereIsRefused) {
 
 TEST_F(FileSize, AFileFlockedElsewhereIsRefused) {
     const std::string path = file("data");
-    Holder locker(path, [](const char *p) {
+    Holder locker(path, [](const char* p) {
         const int fd = ::open(p, O_RDONLY);
         return fd >= 0 && ::flock(fd, LOCK_SH) == 0;
     });
@@ -120,7 +118,7 @@ TEST_F(FileSize, AFileFlockedElsewhereIsRefused) {
 
 TEST_F(FileSize, AFileWithARecordLockElsewhereIsRefused) {
     const std::string path = file("data");
-    Holder locker(path, [](const char *p) {
+    Holder locker(path, [](const char* p) {
         const int fd = ::open(p, O_RDONLY);
         struct flock lock {};
         lock.l_type = F_RDLCK;
@@ -132,7 +130,7 @@ TEST_F(FileSize, AFileWithARecordLockElsewhereIsRefused) {
 
 TEST_F(FileSize, AnotherReaderDoesNotStopIt) {
     const std::string path = file("data");
-    Holder reader(path, [](const char *p) { return ::open(p, O_RDONLY) >= 0; });
+    Holder reader(path, [](const char* p) { return ::open(p, O_RDONLY) >= 0; });
     EXPECT_EQ(tamanhoArquivo(path), 4);
 }
 
@@ -145,8 +143,8 @@ TEST_F(FileSize, ADatabaseAttachedByFirebirdIsRefusedUntilDetached) {
     const std::filesystem::path ready = dir_ / "attached";
 
     ChildProcess engine({isql, "-q"});
-    engine.writeInput("create database '" + database + "' user 'SYSDBA' password 'masterkey';\n" +
-                      "shell touch " + ready.string() + ";\n");
+    engine.writeInput("create database '" + database + "' user 'SYSDBA' password 'masterkey';\n" + "shell touch " +
+                      ready.string() + ";\n");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!std::filesystem::exists(ready) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

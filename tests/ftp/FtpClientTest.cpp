@@ -2,9 +2,9 @@
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/TestEnv.h"
 
-#include <filesystem>
 #include "db/Error.h"
 #include "publish/RemotePath.h"
+#include <filesystem>
 
 #include <chrono>
 #include <curl/curl.h>
@@ -40,14 +40,14 @@ std::string databaseLikeBytes(std::size_t size) {
 }
 
 class Upload : public ::testing::Test {
-  protected:
-    std::string localFile(const std::string &bytes) {
+protected:
+    std::string localFile(const std::string& bytes) {
         const auto path = local_ / "BANCODADOS.gdb";
         writeFile(path, bytes);
         return path;
     }
 
-    static FtpClient::Progress recordInto(std::vector<std::int64_t> &counts) {
+    static FtpClient::Progress recordInto(std::vector<std::int64_t>& counts) {
         return [&counts](std::int64_t sent) { counts.push_back(sent); };
     }
 
@@ -81,27 +81,26 @@ TEST_F(Upload, SendsTheFileByteForByteOnOneLoggedInConnection) {
     EXPECT_EQ(countLines(log, "<- STOR /www/downloads/CasadoNo/BANCODADOS.gdb"), 1) << log;
     EXPECT_EQ(countLines(log, "<- QUIT"), 1) << log;
     EXPECT_EQ(countLines(log, "-> 221"), 1) << log;
-    for (const char *unwanted : {"<- CWD", "<- MKD", "<- APPE", "<- REST", "<- EPSV", "<- TYPE A"})
+    for (const char* unwanted : {"<- CWD", "<- MKD", "<- APPE", "<- REST", "<- EPSV", "<- TYPE A"})
         EXPECT_EQ(countLines(log, unwanted), 0) << unwanted << "\n" << log;
 }
 
 TEST_F(Upload, StoresUnderTheFolderOfEachTradeName) {
     FtpTestServer server;
-    for (const char *folder : {"CasadoNo", "LojaAzu", "Bela"})
+    for (const char* folder : {"CasadoNo", "LojaAzu", "Bela"})
         std::filesystem::create_directories(server.downloads() / folder);
     const std::string file = localFile("mobile database");
     FtpClient ftp(server.settings());
     ftp.connect();
 
     struct Case {
-        const char *tradeName;
+        const char* tradeName;
         std::filesystem::path landsAt;
     };
-    for (const Case &c :
-         {Case{"Casa do Norte Comercial", "CasadoNo/BANCODADOS.gdb"},
-          Case{"  Loja Azul Ltda", "LojaAzu/BANCODADOS.gdb"}, Case{"Bela", "Bela/BANCODADOS.gdb"},
-          // "/www/downloads//BANCODADOS.gdb": the doubled slash names the same folder.
-          Case{"", "BANCODADOS.gdb"}, Case{"   ", "BANCODADOS.gdb"}}) {
+    for (const Case& c : {Case{"Casa do Norte Comercial", "CasadoNo/BANCODADOS.gdb"},
+                          Case{"  Loja Azul Ltda", "LojaAzu/BANCODADOS.gdb"}, Case{"Bela", "Bela/BANCODADOS.gdb"},
+                          // "/www/downloads//BANCODADOS.gdb": the doubled slash names the same folder.
+                          Case{"", "BANCODADOS.gdb"}, Case{"   ", "BANCODADOS.gdb"}}) {
         ftp.store(file, remotePath(c.tradeName), nullptr);
         EXPECT_EQ(readFile(server.downloads() / c.landsAt), "mobile database") << c.tradeName;
         std::filesystem::remove(server.downloads() / c.landsAt);
@@ -195,7 +194,7 @@ TEST_F(Upload, WrongPasswordFailsTheConnectWithTheServersRefusal) {
     try {
         ftp.connect();
         FAIL() << "connect succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "530 Authentication failed.");
         EXPECT_EQ(e.code(), CURLE_LOGIN_DENIED);
     }
@@ -214,7 +213,7 @@ TEST_F(Upload, AnUnreachableServerFailsTheConnectWithCurlsText) {
     try {
         ftp.connect();
         FAIL() << "connect succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_EQ(e.code(), CURLE_COULDNT_CONNECT);
         EXPECT_NE(std::string(e.what()).find("127.0.0.1"), std::string::npos) << e.what();
     }
@@ -229,7 +228,7 @@ TEST_F(Upload, AServerThatNeverAnswersFailsAfterTheReplyTimeout) {
     try {
         ftp.connect();
         FAIL() << "connect succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_EQ(e.code(), CURLE_OPERATION_TIMEDOUT) << e.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -242,7 +241,7 @@ TEST_F(Upload, AMissingRemoteFolderFailsTheStoreWithTheServersReply) {
     try {
         ftp.store(localFile("data"), remotePath("Ninguem"), nullptr);
         FAIL() << "store succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()).substr(0, 4), "550 ") << e.what();
     }
     EXPECT_FALSE(std::filesystem::exists(server.downloads() / "Ninguem"));
@@ -259,7 +258,7 @@ TEST_F(Upload, AConnectionDroppedMidTransferFailsTheStore) {
     try {
         ftp.store(localFile(bytes), remotePath("Bela"), recordInto(counts));
         FAIL() << "store succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_NE(e.code(), CURLE_OK);
         EXPECT_STRNE(e.what(), "");
         EXPECT_NE(std::string(e.what()).substr(0, 4), "150 ") << e.what();
@@ -275,7 +274,7 @@ TEST_F(Upload, AMissingLocalFileFailsBeforeAnyFtpActivity) {
     try {
         ftp.store(missing, remotePath("Bela"), nullptr);
         FAIL() << "store succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + missing + "\". No such file or directory");
     }
     EXPECT_EQ(countLines(server.stopAndReadLog(), "FTP session opened"), 0);
@@ -294,7 +293,7 @@ TEST_F(Upload, AnExceptionFromTheProgressCallbackAbortsTheStoreUnchanged) {
     try {
         ftp.store(localFile(databaseLikeBytes(2 * 1024 * 1024)), remotePath("Bela"), throwing);
         FAIL() << "store succeeded";
-    } catch (const std::logic_error &e) {
+    } catch (const std::logic_error& e) {
         EXPECT_STREQ(e.what(), "window gone");
     }
     EXPECT_EQ(calls, 1);
@@ -307,7 +306,7 @@ TEST_F(Upload, QuitFailsWhenTheServerRefusesIt) {
     try {
         ftp.quit();
         FAIL() << "quit succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "500 Not now.");
     }
 }
@@ -319,7 +318,7 @@ TEST_F(Upload, QuitFailsWhenTheServerHangsUpWithoutAnswering) {
     try {
         ftp.quit();
         FAIL() << "quit succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "The FTP server did not answer QUIT.");
     }
 }
@@ -332,7 +331,7 @@ TEST_F(Upload, QuitFailsOnAConnectionTheServerHasClosedWithoutOpeningAnother) {
     try {
         ftp.quit();
         FAIL() << "quit succeeded";
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "The FTP connection was closed before QUIT.");
     }
     EXPECT_EQ(countLines(log, "<- USER"), 1);

@@ -12,8 +12,7 @@ TEST(FtpUrl, EncodesTheLeadingSlashSoThePathStaysAbsolute) {
 }
 
 TEST(FtpUrl, KeepsDoubledSlashes) {
-    EXPECT_EQ(ftpUrl("h", 21, "/www/downloads//BANCODADOS.gdb"),
-              "ftp://h:21/%2Fwww/downloads//BANCODADOS.gdb");
+    EXPECT_EQ(ftpUrl("h", 21, "/www/downloads//BANCODADOS.gdb"), "ftp://h:21/%2Fwww/downloads//BANCODADOS.gdb");
 }
 
 TEST(FtpUrl, PercentEncodesEverythingElse) {

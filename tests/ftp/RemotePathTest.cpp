@@ -1,6 +1,6 @@
 #include "publish/RemotePath.h"
-#include "db/Error.h"
 #include "db/Cp1252.h"
+#include "db/Error.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -54,11 +54,11 @@ TEST(Windows1252, ConvertsEveryByte) {
     EXPECT_EQ(cp1252::toUtf8(std::string("\0", 1)), std::string("\0", 1));
 }
 
-void expectRefused(const std::string &tradeName, const std::string &folder) {
+void expectRefused(const std::string& tradeName, const std::string& folder) {
     try {
         checkRemoteFolder(tradeName);
         ADD_FAILURE() << "accepted: " << tradeName;
-    } catch (const Error &e) {
+    } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "Pasta remota inválida: " + folder);
     }
 }
@@ -82,7 +82,7 @@ TEST(RemoteFolderCheck, RefusesControlCharactersInside) {
 }
 
 TEST(RemoteFolderCheck, AcceptsOrdinaryAndEmptyFolders) {
-    for (const char *name : {"Casa do Norte Comercial", "  Loja Azul Ltda", "Bela", "", "   ", "...", ".a",
+    for (const char* name : {"Casa do Norte Comercial", "  Loja Azul Ltda", "Bela", "", "   ", "...", ".a",
                              "A\xE7"
                              "a\xED Doces",
                              "Na\xEFve.", "Dots..after/ten"})

@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     if (folder.size() > 10 || folder.find(' ') != std::string::npos)
         std::abort();
-    if (!folder.empty() && (static_cast<unsigned char>(folder.front()) <= 0x20 ||
-                            static_cast<unsigned char>(folder.back()) <= 0x20))
+    if (!folder.empty() &&
+        (static_cast<unsigned char>(folder.front()) <= 0x20 || static_cast<unsigned char>(folder.back()) <= 0x20))
         std::abort();
     std::string head(name.substr(0, 10));
     std::erase(head, ' ');
@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (folder.find_first_of("/\\") == std::string::npos && folder != "." && folder != "..") {
         bool control = false;
         for (unsigned char c : folder)
-            control = control || c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 ||
-                      c == 0x9D;
+            control = control || c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
         if (!control)
             std::abort(); // refused a folder that is safe
     }

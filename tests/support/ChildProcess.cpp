@@ -10,11 +10,11 @@
 #include <unistd.h>
 #include <utility>
 
-extern char **environ;
+extern char** environ;
 
 namespace vela::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string> &argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     int in[2];
     int out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
@@ -23,9 +23,9 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -40,7 +40,7 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv) {
     }
 }
 
-ChildProcess::ChildProcess(ChildProcess &&other) noexcept
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)), input_(std::exchange(other.input_, -1)),
       output_(std::exchange(other.output_, -1)), buffered_(std::move(other.buffered_)) {}
 
@@ -59,8 +59,8 @@ std::string ChildProcess::readLine(std::chrono::milliseconds timeout) {
             buffered_.erase(0, end + 1);
             return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{output_, POLLIN, 0};
         if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
             throw std::runtime_error("no line from the child in time");
@@ -72,7 +72,7 @@ std::string ChildProcess::readLine(std::chrono::milliseconds timeout) {
     }
 }
 
-void ChildProcess::writeInput(const std::string &text) {
+void ChildProcess::writeInput(const std::string& text) {
     if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         throw std::runtime_error("cannot write to the child");
 }

@@ -86,8 +86,8 @@ std::string readIfExists(const std::string& path) {
 // Everything the child needs is made before fork: the test process has the embedded engine's
 // threads, so between fork and exec only async-signal-safe calls are made.
 static pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            const std::string& stdinPath, const std::string& stdoutPath, const std::string& stderrPath,
-            const std::string& cwd = {}, bool newSession = false) {
+                   const std::string& stdinPath, const std::string& stdoutPath, const std::string& stderrPath,
+                   const std::string& cwd = {}, bool newSession = false) {
     std::map<std::string, std::string> all;
     for (char** e = environ; *e; ++e) {
         std::string kv(*e);
@@ -198,7 +198,8 @@ FirebirdServer::FirebirdServer() {
     // Embedded isql under the private root: the new database is itself the security database.
     std::string out;
     int rc = runCommand({VELA_ISQL, "-q", "-b", "-user", "SYSDBA"}, env(),
-                        "create database '" + security + "';\ncommit;\n"
+                        "create database '" + security +
+                            "';\ncommit;\n"
                             "create or alter user SYSDBA password 'quillfern' using plugin Srp;\ncommit;\n",
                         &out);
     if (rc != 0) {
@@ -208,7 +209,9 @@ FirebirdServer::FirebirdServer() {
     start();
 }
 
-FirebirdServer::~FirebirdServer() { kill(); }
+FirebirdServer::~FirebirdServer() {
+    kill();
+}
 
 bool FirebirdServer::fail(const std::string& why) {
     skipReason_ = "Firebird server not available: " + why;

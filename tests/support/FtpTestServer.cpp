@@ -5,13 +5,15 @@
 
 namespace vela::test {
 
-FtpTestServer::FtpTestServer(const std::vector<std::string> &faultOptions) {
+FtpTestServer::FtpTestServer(const std::vector<std::string>& faultOptions) {
     std::filesystem::create_directories(downloads());
     const FtpSettings account;
-    std::vector<std::string> argv = {
-        VELA_PYTHON, VELA_SOURCE_DIR "/tests/support/ftp_server.py", "--port", "0",
-        "--home",         home().string(),      "--user", account.user,
-        "--password",     account.password,     "--log",  work_ / "ftp.log"};
+    std::vector<std::string> argv = {VELA_PYTHON,  VELA_SOURCE_DIR "/tests/support/ftp_server.py",
+                                     "--port",     "0",
+                                     "--home",     home().string(),
+                                     "--user",     account.user,
+                                     "--password", account.password,
+                                     "--log",      work_ / "ftp.log"};
     argv.insert(argv.end(), faultOptions.begin(), faultOptions.end());
     process_.emplace(argv);
     port_ = std::stoi(process_->readLine(std::chrono::seconds(15)));
@@ -34,7 +36,7 @@ std::string FtpTestServer::stopAndReadLog() {
     return readFile(work_ / "ftp.log");
 }
 
-int countLines(const std::string &log, const std::string &needle) {
+int countLines(const std::string& log, const std::string& needle) {
     std::istringstream lines(log);
     int count = 0;
     for (std::string line; std::getline(lines, line);)

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "publish/FtpClient.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
-#include "publish/FtpClient.h"
 
 #include <filesystem>
 #include <optional>
@@ -14,8 +14,8 @@ namespace vela::test {
 // A real FTP server (tests/support/ftp_server.py) on 127.0.0.1 and a free port, serving a home
 // folder of its own that already holds www/downloads. The account is the program's.
 class FtpTestServer {
-  public:
-    explicit FtpTestServer(const std::vector<std::string> &faultOptions = {});
+public:
+    explicit FtpTestServer(const std::vector<std::string>& faultOptions = {});
 
     int port() const { return port_; }
     std::filesystem::path home() const { return home_.path(); }
@@ -26,7 +26,7 @@ class FtpTestServer {
     std::string stopAndReadLog();
     void stop();
 
-  private:
+private:
     TempDir home_;
     TempDir work_;
     std::optional<ChildProcess> process_;
@@ -34,6 +34,6 @@ class FtpTestServer {
 };
 
 // How many lines of the server log contain needle.
-int countLines(const std::string &log, const std::string &needle);
+int countLines(const std::string& log, const std::string& needle);
 
 } // namespace vela::test

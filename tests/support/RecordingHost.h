@@ -10,7 +10,7 @@ namespace vela::test {
 
 // A window stand-in for in-process table copies: records the log and the gauge.
 class RecordingHost : public CopyHost {
-  public:
+public:
     std::vector<std::string> lines;
     int position = 0;
     int maximum = 100;

@@ -10,9 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
 #include <signal.h>
 #include <sstream>
 #include <stdexcept>
@@ -29,7 +29,7 @@ namespace {
 // Ends the embedded engine when the test program ends, as the program itself does: engine threads
 // still running at exit race with LeakSanitizer's final scan in the sanitizer build.
 class EngineShutdown : public ::testing::Environment {
-  public:
+public:
     void TearDown() override {
         Firebird::IProvider* provider = fb::master()->getDispatcher();
         try {
@@ -41,8 +41,7 @@ class EngineShutdown : public ::testing::Environment {
     }
 };
 
-[[maybe_unused]] ::testing::Environment* const engineShutdown =
-    ::testing::AddGlobalTestEnvironment(new EngineShutdown);
+[[maybe_unused]] ::testing::Environment* const engineShutdown = ::testing::AddGlobalTestEnvironment(new EngineShutdown);
 
 } // namespace
 
@@ -51,7 +50,9 @@ class EngineShutdown : public ::testing::Environment {
 // In the sanitizer build LeakSanitizer checks the program the tests start, at the end of every run.
 // In the test programs themselves its exit scan crashed now and then (signal 11 in its tracer,
 // test_app under load), so it is turned off there; AddressSanitizer and UBSan still watch them.
-extern "C" int __lsan_is_turned_off() { return 1; }
+extern "C" int __lsan_is_turned_off() {
+    return 1;
+}
 
 namespace vela::test {
 
@@ -82,7 +83,7 @@ std::string mobileSchema() {
     return sourceDir() + "/db/mobile_schema.sql";
 }
 
-std::string readFile(const std::string &path) {
+std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
@@ -91,7 +92,7 @@ std::string readFile(const std::string &path) {
     return s.str();
 }
 
-void writeFile(const std::string &path, const std::string &bytes) {
+void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
         throw std::runtime_error("cannot write " + path);
@@ -100,9 +101,9 @@ void writeFile(const std::string &path, const std::string &bytes) {
 
 namespace {
 
-void isql(const std::string &scriptPath) {
+void isql(const std::string& scriptPath) {
     std::string cmd = std::string(VELA_ISQL) + " -q -b -i '" + scriptPath + "' 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
+    FILE* p = popen(cmd.c_str(), "r");
     if (!p)
         throw std::runtime_error("cannot run isql");
     std::string out;
@@ -117,7 +118,7 @@ void isql(const std::string &scriptPath) {
 
 } // namespace
 
-void createDatabase(const std::string &path, const std::string &schemaFile, const std::string &extraSql) {
+void createDatabase(const std::string& path, const std::string& schemaFile, const std::string& extraSql) {
     fs::remove(path);
     std::string script = "CREATE DATABASE '" + path +
                          "' USER 'SYSDBA' PASSWORD 'quillfern' PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE;\n" +
@@ -128,7 +129,7 @@ void createDatabase(const std::string &path, const std::string &schemaFile, cons
     fs::remove(scriptPath);
 }
 
-void runSql(const std::string &path, const std::string &sql) {
+void runSql(const std::string& path, const std::string& sql) {
     std::string script = "CONNECT '" + path + "' USER 'SYSDBA' PASSWORD 'quillfern';\n" + sql + "\nCOMMIT;\n";
     std::string scriptPath = path + ".run.sql";
     writeFile(scriptPath, script);
@@ -136,16 +137,16 @@ void runSql(const std::string &path, const std::string &sql) {
     fs::remove(scriptPath);
 }
 
-std::vector<Row> query(const std::string &database, const std::string &sql) {
+std::vector<Row> query(const std::string& database, const std::string& sql) {
     Connection c("check", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
     Query q(c, "check", sql);
     q.open();
     std::vector<Row> rows;
     for (; !q.eof(); q.next()) {
-        Message &m = q.row();
+        Message& m = q.row();
         Row row;
         for (size_t i = 0; i < m.size(); ++i) {
-            const Column &col = m.column(i);
+            const Column& col = m.column(i);
             if (m.isNull(i)) {
                 row.push_back("NULL");
                 continue;
@@ -219,7 +220,7 @@ Installation::Installation() {
     writeSettings();
 }
 
-void Installation::createSource(const std::string &rowsSql) {
+void Installation::createSource(const std::string& rowsSql) {
     createDatabase(sourcePath, backofficeSchema(), rowsSql);
 }
 
@@ -240,8 +241,8 @@ void Installation::writeSettings() {
     writeFile(dir / "atualizavela-movel.ini", ini);
 }
 
-RunResult Installation::run(const std::vector<std::string> &args, std::chrono::milliseconds timeout,
-                            const std::map<std::string, std::string> &env) {
+RunResult Installation::run(const std::vector<std::string>& args, std::chrono::milliseconds timeout,
+                            const std::map<std::string, std::string>& env) {
     std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
     // Everything the child needs is made before fork: the test process has engine threads, and
     // only async-signal-safe calls may follow fork.
@@ -305,7 +306,7 @@ RunResult Installation::run(const std::vector<std::string> &args, std::chrono::m
     return r;
 }
 
-std::vector<std::string> logLines(const std::string &content) {
+std::vector<std::string> logLines(const std::string& content) {
     std::vector<std::string> lines;
     size_t start = 0;
     for (;;) {

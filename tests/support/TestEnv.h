@@ -12,15 +12,15 @@ class FtpTestServer;
 
 // A folder of its own for one test, removed with everything in it at the end.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 
@@ -30,17 +30,17 @@ std::string backofficeSchema();
 std::string mobileSchema();
 
 // Creates an embedded database from a schema script, then runs extraSql (rows) on it.
-void createDatabase(const std::string &path, const std::string &schemaFile, const std::string &extraSql = {});
+void createDatabase(const std::string& path, const std::string& schemaFile, const std::string& extraSql = {});
 // Runs an isql script against an existing database.
-void runSql(const std::string &path, const std::string &sql);
+void runSql(const std::string& path, const std::string& sql);
 
 using Row = std::vector<std::string>;
 // Every value as text: NULL as "NULL", scaled numbers with their decimals, timestamps as
 // "YYYY-MM-DD HH:MM:SS.ffff", dates as "YYYY-MM-DD", strings as their bytes.
-std::vector<Row> query(const std::string &database, const std::string &sql);
+std::vector<Row> query(const std::string& database, const std::string& sql);
 
-std::string readFile(const std::string &path);
-void writeFile(const std::string &path, const std::string &bytes);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
 
 struct RunResult {
     int exitCode = -1;
@@ -52,7 +52,7 @@ struct RunResult {
 // An installation of the program in a temporary folder: the binary, its settings, the mobile
 // folder with the empty template and a back-office database.
 class Installation {
-  public:
+public:
     Installation();
     ~Installation();
 
@@ -70,16 +70,16 @@ class Installation {
     FtpTestServer& startFtp(const std::vector<std::string>& faultOptions = {});
 
     // Creates the back-office database from the schema plus rows.
-    void createSource(const std::string &rowsSql = {});
+    void createSource(const std::string& rowsSql = {});
     void writeSettings();
-    RunResult run(const std::vector<std::string> &args = {"EXECUTAR"},
+    RunResult run(const std::vector<std::string>& args = {"EXECUTAR"},
                   std::chrono::milliseconds timeout = std::chrono::seconds(120),
-                  const std::map<std::string, std::string> &env = {});
+                  const std::map<std::string, std::string>& env = {});
     std::string logPath() const { return dir / "logAtualizaVela-Movel.txt"; }
     std::string log() const { return readFile(logPath()); }
 };
 
 // The run log file's lines (split at CR LF), without the final empty pair.
-std::vector<std::string> logLines(const std::string &fileContent);
+std::vector<std::string> logLines(const std::string& fileContent);
 
 } // namespace vela::test
