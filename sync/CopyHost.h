@@ -15,6 +15,11 @@ public:
     virtual void setGaugeMaximum(int maximum) = 0;
     virtual void stepGauge() = 0;
     virtual void processEvents() = 0;
+    // A table copy begins; title is the table's title of its header line, UTF-8 ("Produto",
+    // "Cota Negociação"). For progress shown outside the run log.
+    virtual void tableStarted(std::string_view title) { (void)title; }
+    // One row was posted into the mobile database (a quota's products included).
+    virtual void rowCopied() {}
 };
 
 } // namespace vela

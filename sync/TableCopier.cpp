@@ -27,6 +27,16 @@ int findColumn(const Message& m, std::string_view prefix, std::string_view colum
     return -1;
 }
 
+// "***** Tabela Produto Pedido *****" -> "Produto Pedido".
+std::string_view tableTitle(std::string_view header) {
+    constexpr std::string_view head = "***** Tabela ", tail = " *****";
+    if (header.starts_with(head))
+        header.remove_prefix(head.size());
+    if (header.ends_with(tail))
+        header.remove_suffix(tail.size());
+    return header;
+}
+
 } // namespace
 
 size_t CopyRow::targetIndex(std::string_view column) const {
@@ -75,6 +85,8 @@ void TableCopier::log(std::string_view utf8) {
 
 void TableCopier::begin() {
     log(copy_.header);
+    if (!copy_.header.empty())
+        host_.tableStarted(tableTitle(copy_.header));
     if (!copy_.deleteSql.empty()) {
         dm_.FDQueryDeletar.execute(copy_.deleteSql);
         if (!copy_.alsoDeleteSql.empty())
@@ -147,6 +159,7 @@ void TableCopier::copyRow() {
         copy_.beforePost(row);
     }
     objects_.movel.post();
+    host_.rowCopied();
     if (copy_.log.value == LogValue::None)
         return;
     const Message& m = copy_.log.fromNewRow ? dst : src;
