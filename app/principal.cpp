@@ -198,14 +198,6 @@ void TfrmPrincipal::processEvents() {
     QCoreApplication::processEvents();
 }
 
-void TfrmPrincipal::tableStarted(std::string_view title) {
-    progress_.tableStarted(title);
-}
-
-void TfrmPrincipal::rowCopied() {
-    progress_.rowCopied();
-}
-
 QString TfrmPrincipal::logFilePath() const {
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/')) +
            QLatin1String(kLogFileName);

@@ -74,8 +74,8 @@ public:
     void setGaugeMaximum(int maximum) override;
     void stepGauge() override;
     void processEvents() override;
-    void tableStarted(std::string_view title) override;
-    void rowCopied() override;
+    void tableStarted(std::string_view title) override { progress_.tableStarted(title); }
+    void rowCopied() override { progress_.rowCopied(); }
 
     void appendLine(const QString& line);
     QString logFilePath() const;
