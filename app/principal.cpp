@@ -57,6 +57,7 @@ public:
         QApplication::restoreOverrideCursor();
         w_.Button5->setEnabled(true);
         w_.Button3->setEnabled(true);
+        starter_->setFocus(Qt::OtherFocusReason);
         w_.progress().stepEnded();
     }
 
@@ -125,6 +126,7 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setTabChangesFocus(true);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(184, 16, 217, 25);
     Button1->setVisible(false);
@@ -218,6 +220,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
     progress_.failed(message);
     log_.flush();
     if (!headless_) {
+        NormalCursor normal;
         QMessageBox::critical(this, QCoreApplication::applicationName(), message);
         return;
     }
