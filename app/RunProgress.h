@@ -18,8 +18,8 @@ class Gauge;
 
 // Progress shown outside the run log: after the window's fixed title during a step, on a terminal
 // during an unattended run (standard error only when it is one), and the summary line an unattended
-// run prints on standard output when it ends. Shown at most every 100 ms, so a row costs a clock
-// read.
+// run prints on standard output when it ends. Shown at most every 100 ms; a row costs a counter and
+// every 64th a clock read.
 class RunProgress {
 public:
     enum class Step { Sync, Upload };
