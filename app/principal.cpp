@@ -394,7 +394,7 @@ bool TfrmPrincipal::runStep2() {
 
 void TfrmPrincipal::stopSilently() {
     log_.flush();
-    const QStringList lines = log_.lines();
+    const QStringList lines = unattended_ ? log_.lines() : QStringList();
     progress_.failed(lines.isEmpty() ? QString() : lines.last());
     if (headless_ && unattended_) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
