@@ -2,6 +2,8 @@
 
 #include "app/Gauge.h"
 #include "app/Maquinas.h"
+#include "app/NormalCursor.h"
+#include "app/Startup.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/FileSize.h"
@@ -41,9 +43,12 @@ QString text(const std::exception& e) {
 }
 
 // The busy pointer while the database is worked on, and no second step started from inside one.
+// Disabling the buttons moves the focus on to a text field; it comes back to the step's button, so
+// the next key pressed does not replace a path.
 class StepGuard {
 public:
-    explicit StepGuard(TfrmPrincipal& w) : w_(w) {
+    StepGuard(TfrmPrincipal& w, QPushButton* starter, RunProgress::Step step) : w_(w), starter_(starter) {
+        w_.progress().stepBegan(step);
         w_.Button5->setEnabled(false);
         w_.Button3->setEnabled(false);
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -52,10 +57,13 @@ public:
         QApplication::restoreOverrideCursor();
         w_.Button5->setEnabled(true);
         w_.Button3->setEnabled(true);
+        starter_->setFocus(Qt::OtherFocusReason);
+        w_.progress().stepEnded();
     }
 
 private:
     TfrmPrincipal& w_;
+    QPushButton* starter_;
 };
 
 std::optional<QString> writeFile(const QString& path, const std::string& bytes) {
@@ -87,7 +95,7 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
       Edit2(new QLineEdit(this)), Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
       Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)), Gauge1(new Gauge(this)),
       Memo1(new QPlainTextEdit(this)), Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)),
-      settings_(settings), log_(Memo1) {
+      settings_(settings), log_(Memo1), progress_(this, Gauge1, QStringLiteral("frmPrincipal")) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("frmPrincipal"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -118,6 +126,7 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setTabChangesFocus(true);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(184, 16, 217, 25);
     Button1->setVisible(false);
@@ -149,22 +158,20 @@ void TfrmPrincipal::showEvent(QShowEvent* event) {
 }
 
 void TfrmPrincipal::FormShow() {
-    QStringList args = QCoreApplication::arguments();
-    QString first = args.size() > 1 ? args.at(1) : QString();
+    QString first = firstArgument();
     for (QChar& c : first)
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
             c = QChar(c.unicode() - 'a' + 'A');
     if (first != QLatin1String("EXECUTAR"))
         return;
     unattended_ = true;
-    if (!runStep1() || ended_)
-        return;
-    if (!runStep2() || ended_)
-        return;
-    appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
-    if (!saveLog())
-        return;
-    endProgram(0);
+    progress_.setUnattended(true);
+    if (runStep1() && !ended_ && runStep2() && !ended_) {
+        appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
+        if (saveLog())
+            endProgram(0);
+    }
+    progress_.finish(); // a sequence cut short leaves the window waiting; its summary is due now
 }
 
 // ---- run log, gauge, events -------------------------------------------------------------------
@@ -210,8 +217,10 @@ bool TfrmPrincipal::saveLog() {
 
 void TfrmPrincipal::errorBox(const QString& message) {
     lastError_ = message;
+    progress_.failed(message);
     log_.flush();
     if (!headless_) {
+        NormalCursor normal;
         QMessageBox::critical(this, QCoreApplication::applicationName(), message);
         return;
     }
@@ -227,6 +236,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
 }
 
 void TfrmPrincipal::failAndEnd(const QString& message) {
+    progress_.failed(message);
     appendLine(message);
     if (!saveLog())
         return;
@@ -236,6 +246,7 @@ void TfrmPrincipal::failAndEnd(const QString& message) {
 void TfrmPrincipal::endProgram(int code) {
     ended_ = true;
     exitCode_ = code;
+    progress_.finish();
     log_.flush();
     if (dm_) {
         try {
@@ -282,7 +293,7 @@ void TfrmPrincipal::Button1Click() {
 }
 
 bool TfrmPrincipal::runStep1() {
-    StepGuard guard(*this);
+    StepGuard guard(*this, Button5, RunProgress::Step::Sync);
     try {
         readMaquinas();
         Button1Click();
@@ -325,7 +336,7 @@ void TfrmPrincipal::Button5Click() {
 // ---- step 2: the upload -----------------------------------------------------------------------
 
 bool TfrmPrincipal::runStep2() {
-    StepGuard guard(*this);
+    StepGuard guard(*this, Button3, RunProgress::Step::Upload);
     const std::string local = QFile::encodeName(Edit1->text()).toStdString();
     std::int64_t localSize = 0;
     try {
@@ -383,9 +394,10 @@ bool TfrmPrincipal::runStep2() {
 
 void TfrmPrincipal::stopSilently() {
     log_.flush();
+    const QStringList lines = unattended_ ? log_.lines() : QStringList();
+    progress_.failed(lines.isEmpty() ? QString() : lines.last());
     if (headless_ && unattended_) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
-        const QStringList lines = log_.lines();
         std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
         if (auto error = writeFile(logFilePath(), log_.fileContent()))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
@@ -393,10 +405,13 @@ void TfrmPrincipal::stopSilently() {
     }
 }
 
-void TfrmPrincipal::IdFTP1WorkBegin() {}
+void TfrmPrincipal::IdFTP1WorkBegin() {
+    progress_.uploadBegan();
+}
 
 void TfrmPrincipal::IdFTP1Work(std::int64_t bytesSoFar) {
     Gauge1->setProgress(uploadScale_->position(bytesSoFar));
+    progress_.bytesSent(bytesSoFar);
     appendLine(QString::number(bytesSoFar));
     QCoreApplication::processEvents();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/RunLog.h"
+#include "app/RunProgress.h"
 #include "app/Settings.h"
 #include "sync/CopyHost.h"
 
@@ -73,6 +74,8 @@ public:
     void setGaugeMaximum(int maximum) override;
     void stepGauge() override;
     void processEvents() override;
+    void tableStarted(std::string_view title) override { progress_.tableStarted(title); }
+    void rowCopied() override { progress_.rowCopied(); }
 
     void appendLine(const QString& line);
     QString logFilePath() const;
@@ -84,6 +87,9 @@ public:
     bool headless() const { return headless_; }
     // The last message shown in (or, headless, instead of) the error box.
     const QString& lastError() const { return lastError_; }
+    // Whether nobody can answer a box here; decided from the platform, set by tests that answer.
+    void setHeadless(bool headless) { headless_ = headless; }
+    RunProgress& progress() { return progress_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -102,6 +108,7 @@ private:
     std::unique_ptr<FtpClient> IdFTP1;
     std::unique_ptr<GaugeScale> uploadScale_;
     RunLog log_;
+    RunProgress progress_;
     bool shown_ = false;
     bool unattended_ = false;
     bool headless_ = false;
