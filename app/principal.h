@@ -2,6 +2,7 @@
 
 #include "app/RunLog.h"
 #include "app/Settings.h"
+#include "publish/UploadStep.h"
 #include "sync/CopyHost.h"
 
 #include <QWidget>
@@ -16,14 +17,12 @@ class QPushButton;
 
 namespace vela {
 
-class FtpClient;
 class Gauge;
-class GaugeScale;
 class TDMSistemaCadastro;
 
 // The main window: the two steps as buttons, the gauge and the run log. The table copies are its
-// methods; they borrow the data module's objects.
-class TfrmPrincipal : public QWidget, public CopyHost {
+// methods; they borrow the data module's objects. Step 2 runs publish/'s UploadStep.
+class TfrmPrincipal : public QWidget, public CopyHost, public UploadHost {
 public:
     explicit TfrmPrincipal(const AppSettings& settings, QWidget* parent = nullptr);
     ~TfrmPrincipal() override;
@@ -45,8 +44,6 @@ public:
     void Button5Click();
     void Button1Click();
     void Button3Click();
-    void IdFTP1WorkBegin();
-    void IdFTP1Work(std::int64_t bytesSoFar);
 
     void sincronizaEstados();
     void sincronizaUsuarios();
@@ -67,7 +64,7 @@ public:
     void sincronizaAgendaVendedor();
     void sincronizaCVF();
 
-    // CopyHost
+    // CopyHost and UploadHost
     void appendLog(std::string_view line) override;
     void setGaugePosition(int position) override;
     void setGaugeMaximum(int maximum) override;
@@ -84,6 +81,8 @@ public:
     bool headless() const { return headless_; }
     // The last message shown in (or, headless, instead of) the error box.
     const QString& lastError() const { return lastError_; }
+    // Bytes and seconds of the last upload that succeeded.
+    const UploadResult& lastUpload() const { return lastUpload_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -99,8 +98,7 @@ private:
 
     AppSettings settings_;
     TDMSistemaCadastro* dm_ = nullptr;
-    std::unique_ptr<FtpClient> IdFTP1;
-    std::unique_ptr<GaugeScale> uploadScale_;
+    UploadResult lastUpload_;
     RunLog log_;
     bool shown_ = false;
     bool unattended_ = false;

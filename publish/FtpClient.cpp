@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
@@ -18,6 +19,14 @@ namespace {
 
 constexpr const char* kConnectionGone = "The FTP connection was closed before QUIT.";
 constexpr const char* kQuitUnanswered = "The FTP server did not answer QUIT.";
+
+// Large blocks cut the round trips between curl and the disk; curl's default is 64 KiB.
+constexpr long kUploadBlock = 1024 * 1024;
+
+struct CurlList {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using Commands = std::unique_ptr<curl_slist, CurlList>;
 
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -36,6 +45,7 @@ struct FtpClient::Session {
     FtpSettings settings;
     std::optional<CurlHandle> curl; // empty after close(); made again on the next use
     FtpReplies replies;
+    Waiting waiting;
 
     // Set only while a store runs.
     std::FILE* source = nullptr;
@@ -88,15 +98,58 @@ struct FtpClient::Session {
         h.set(CURLOPT_READDATA, this);
         h.set(CURLOPT_XFERINFOFUNCTION, &Session::onProgress);
         h.set(CURLOPT_XFERINFODATA, this);
+        // Progress reports keep the caller's window alive during every operation, connect included.
+        h.set(CURLOPT_NOPROGRESS, 0L);
+        h.set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBlock);
+        // Without these curl prints what it "downloads" to standard output: for SIZE, header-like
+        // lines ("Content-Length: ...").
+        h.set(CURLOPT_WRITEFUNCTION, &Session::discard);
+        h.set(CURLOPT_HEADERFUNCTION, &Session::discard);
+        h.set(CURLOPT_USE_SSL, settings.tls == FtpSettings::Tls::Require ? long{CURLUSESSL_ALL}
+                               : settings.tls == FtpSettings::Tls::Try   ? long{CURLUSESSL_TRY}
+                                                                         : long{CURLUSESSL_NONE});
+        h.set(CURLOPT_FTPSSLAUTH, long{CURLFTPAUTH_TLS});
+        if (!settings.caFile.empty())
+            h.set(CURLOPT_CAINFO, settings.caFile.c_str());
         h.set(CURLOPT_OPENSOCKETDATA, this);
     }
 
     std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
 
+    // An exception parked by a callback comes out here, unchanged.
     CURLcode perform(CurlHandle& h) {
         replies.clear();
         h.clearError();
-        return curl_easy_perform(h.get());
+        callbackError = nullptr;
+        const CURLcode code = curl_easy_perform(h.get());
+        if (std::exception_ptr error = std::exchange(callbackError, nullptr))
+            std::rethrow_exception(error);
+        return code;
+    }
+
+    // A request with no body on the root folder (so no CWD), sending commands after the login.
+    CURLcode command(std::initializer_list<std::string> lines) {
+        CurlHandle& h = handle();
+        Commands list;
+        for (const std::string& line : lines) {
+            curl_slist* longer = curl_slist_append(list.get(), line.c_str());
+            if (!longer)
+                throw Error("curl_slist_append failed", CURLE_OUT_OF_MEMORY);
+            (void)list.release();
+            list.reset(longer);
+        }
+        h.set(CURLOPT_URL, url("/").c_str());
+        h.set(CURLOPT_UPLOAD, 0L);
+        h.set(CURLOPT_NOBODY, 1L);
+        h.set(CURLOPT_QUOTE, list.get());
+        struct Reset {
+            CurlHandle& h;
+            ~Reset() {
+                h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr));
+                h.reset(CURLOPT_NOBODY, 0L);
+            }
+        } reset{h};
+        return perform(h);
     }
 
     Error failure(CURLcode code) const {
@@ -132,14 +185,18 @@ struct FtpClient::Session {
         return read;
     }
 
+    static size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+
     static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* session = static_cast<Session*>(userp);
-        if (!session->progress || sent <= session->reported)
-            return 0;
-        session->reported = sent;
         try {
-            if (*session->progress)
-                (*session->progress)(static_cast<std::int64_t>(sent));
+            if (session->progress && sent > session->reported) {
+                session->reported = sent;
+                if (*session->progress)
+                    (*session->progress)(static_cast<std::int64_t>(sent));
+            } else if (session->waiting) {
+                session->waiting();
+            }
         } catch (...) {
             // Exceptions must not cross curl's C frames: park it and abort the transfer.
             session->callbackError = std::current_exception();
@@ -196,21 +253,21 @@ void FtpClient::store(const std::string& localPath, const std::string& remotePat
     h.set(CURLOPT_APPEND, 0L);
     h.set(CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
     h.set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
-    h.set(CURLOPT_NOPROGRESS, 0L);
 
     s.source = file.get();
     s.readError = 0;
     s.progress = &progress;
     s.reported = 0;
-    s.callbackError = nullptr;
+    struct Reset {
+        Session& s;
+        ~Reset() {
+            s.source = nullptr;
+            s.progress = nullptr;
+            s.curl->reset(CURLOPT_UPLOAD, 0L);
+        }
+    } reset{s};
     const CURLcode code = s.perform(h);
-    s.source = nullptr;
-    s.progress = nullptr;
-    h.reset(CURLOPT_UPLOAD, 0L);
-    h.reset(CURLOPT_NOPROGRESS, 1L);
 
-    if (std::exception_ptr error = std::exchange(s.callbackError, nullptr))
-        std::rethrow_exception(error);
     if (s.readError != 0)
         throw Error("Cannot read file \"" + localPath + "\". " + systemReason(s.readError), code);
     if (code != CURLE_OK)
@@ -237,6 +294,27 @@ std::optional<std::int64_t> FtpClient::remoteSize(const std::string& remotePath)
     if (length < 0)
         return std::nullopt;
     return static_cast<std::int64_t>(length);
+}
+
+void FtpClient::rename(const std::string& from, const std::string& to) {
+    Session& s = session();
+    const CURLcode code = s.command({"RNFR " + from, "RNTO " + to});
+    if (code == CURLE_OK)
+        return;
+    Error error = s.failure(code);
+    if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO")
+        throw RenameRefused(error.what(), error.code());
+    throw error;
+}
+
+void FtpClient::remove(const std::string& remotePath) {
+    Session& s = session();
+    if (const CURLcode code = s.command({"DELE " + remotePath}); code != CURLE_OK)
+        throw s.failure(code);
+}
+
+void FtpClient::setWaiting(Waiting waiting) {
+    session().waiting = std::move(waiting);
 }
 
 void FtpClient::quit() {
