@@ -50,12 +50,28 @@ def make_handlers(args):
         # Imported only here: it needs PyOpenSSL, which the clear-text tests do without.
         from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
+        from OpenSSL import SSL
+
+        # curl resumes the control connection's TLS session on each data connection; a context
+        # without a session id context makes OpenSSL reset those.
+        context = SSL.Context(SSL.TLS_SERVER_METHOD)
+        context.use_certificate_chain_file(args.tls[0])
+        context.use_privatekey_file(args.tls[1])
+        context.set_session_id(b"ftp_server.py")
+
+        class TlsDTPHandler(TLS_DTPHandler):
+            # curl starts TLS on a data connection before it sends STOR; pyftpdlib takes a data
+            # connection that is readable before its command for one that went away, and closes it.
+            def readable(self):
+                if not self.receive and not self._initialized:
+                    return self._ssl_accepting or self._ssl_want_read
+                return super().readable()
+
         class TlsFTPHandler(LogBeforeReplying, TLS_FTPHandler):
-            certfile = args.tls[0]
-            keyfile = args.tls[1]
+            ssl_context = context
             tls_control_required = args.tls_required
             tls_data_required = args.tls_required
-            dtp_handler = TLS_DTPHandler
+            dtp_handler = TlsDTPHandler
 
         return TlsFTPHandler
 
@@ -166,7 +182,7 @@ def main():
     stopping = []
     signal.signal(signal.SIGTERM, lambda signum, frame: stopping.append(signum))
     while not stopping:
-        server.serve_forever(timeout=0.05, blocking=False, handle_exit=False)
+        server.ioloop.loop(0.05, blocking=False)
     server.close_all()
 
 
