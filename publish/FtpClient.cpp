@@ -23,6 +23,13 @@ constexpr const char* kQuitUnanswered = "The FTP server did not answer QUIT.";
 // Large blocks cut the round trips between curl and the disk; curl's default is 64 KiB.
 constexpr long kUploadBlock = 1024 * 1024;
 
+// While the server is awaited the caller is serviced at least this often.
+constexpr int kWaitSliceMs = 50;
+
+struct MultiCleanup {
+    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+};
+
 struct CurlList {
     void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 };
@@ -43,6 +50,10 @@ struct FtpClient::Session {
     explicit Session(FtpSettings s) : settings(std::move(s)) { handle(); }
 
     FtpSettings settings;
+    // Keeps the connection between requests. Ours rather than the one curl_easy_perform makes, so
+    // that the waits for the server come in short slices with the caller serviced between them.
+    // Declared first so that it goes last, saying QUIT on a connection still open.
+    std::unique_ptr<CURLM, MultiCleanup> multi;
     std::optional<CurlHandle> curl; // empty after close(); made again on the next use
     FtpReplies replies;
     Waiting waiting;
@@ -58,6 +69,11 @@ struct FtpClient::Session {
     bool refusedConnection = false;
 
     CurlHandle& handle() {
+        if (!multi) {
+            multi.reset(curl_multi_init());
+            if (!multi)
+                throw Error("curl_multi_init failed", CURLE_FAILED_INIT);
+        }
         if (!curl) {
             CurlHandle fresh;
             configure(fresh);
@@ -98,7 +114,6 @@ struct FtpClient::Session {
         h.set(CURLOPT_READDATA, this);
         h.set(CURLOPT_XFERINFOFUNCTION, &Session::onProgress);
         h.set(CURLOPT_XFERINFODATA, this);
-        // Progress reports keep the caller's window alive during every operation, connect included.
         h.set(CURLOPT_NOPROGRESS, 0L);
         h.set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBlock);
         // Without these curl prints what it "downloads" to standard output: for SIZE, header-like
@@ -116,15 +131,43 @@ struct FtpClient::Session {
 
     std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
 
-    // An exception parked by a callback comes out here, unchanged.
+    // An exception parked by a callback, or thrown by waiting, comes out here unchanged; leaving
+    // early aborts the request.
     CURLcode perform(CurlHandle& h) {
         replies.clear();
         h.clearError();
         callbackError = nullptr;
-        const CURLcode code = curl_easy_perform(h.get());
+        CURLM* m = multi.get();
+        if (const CURLMcode added = curl_multi_add_handle(m, h.get()); added != CURLM_OK)
+            throw Error(curl_multi_strerror(added), CURLE_FAILED_INIT);
+        struct Detach {
+            CURLM* m;
+            CURL* e;
+            ~Detach() { curl_multi_remove_handle(m, e); }
+        } detach{m, h.get()};
+        for (int running = 1;;) {
+            if (const CURLMcode mc = curl_multi_perform(m, &running); mc != CURLM_OK)
+                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
+            rethrowParked();
+            if (!running)
+                break;
+            int active = 0;
+            if (const CURLMcode mc = curl_multi_poll(m, nullptr, 0, kWaitSliceMs, &active); mc != CURLM_OK)
+                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
+            if (active == 0 && waiting)
+                waiting();
+        }
+        CURLcode code = CURLE_OK;
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(m, &left))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == h.get())
+                code = message->data.result;
+        return code;
+    }
+
+    void rethrowParked() {
         if (std::exception_ptr error = std::exchange(callbackError, nullptr))
             std::rethrow_exception(error);
-        return code;
     }
 
     // A request with no body on the root folder (so no CWD), sending commands after the login.
@@ -189,14 +232,12 @@ struct FtpClient::Session {
 
     static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* session = static_cast<Session*>(userp);
+        if (!session->progress || sent <= session->reported)
+            return 0;
+        session->reported = sent;
         try {
-            if (session->progress && sent > session->reported) {
-                session->reported = sent;
-                if (*session->progress)
-                    (*session->progress)(static_cast<std::int64_t>(sent));
-            } else if (session->waiting) {
-                session->waiting();
-            }
+            if (*session->progress)
+                (*session->progress)(static_cast<std::int64_t>(sent));
         } catch (...) {
             // Exceptions must not cross curl's C frames: park it and abort the transfer.
             session->callbackError = std::current_exception();
@@ -352,8 +393,10 @@ void FtpClient::quit() {
 }
 
 void FtpClient::close() noexcept {
-    if (session_)
+    if (session_) {
         session_->curl.reset();
+        session_->multi.reset();
+    }
 }
 
 } // namespace vela

@@ -45,8 +45,8 @@ public:
     // Runs once per progress report in which the count of bytes sent grew.
     using Progress = std::function<void(std::int64_t bytesSoFar)>;
 
-    // Runs whenever curl reports progress without new bytes sent: while connecting, logging in,
-    // waiting for a reply or for a stalled transfer; about once a second at the slowest.
+    // Runs about every 50 ms while the server is awaited: connecting, logging in, waiting for a
+    // reply or for a stalled transfer.
     using Waiting = std::function<void()>;
 
     explicit FtpClient(FtpSettings settings);

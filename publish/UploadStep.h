@@ -19,8 +19,8 @@ public:
     virtual void appendLog(std::string_view line) = 0;
     virtual void setGaugePosition(int position) = 0;
     virtual void setGaugeMaximum(int maximum) = 0;
-    // Also runs while the server is awaited (connect, login, replies), about once a second at the
-    // slowest; an exception from it aborts the upload and comes out unchanged.
+    // Also runs about every 50 ms while the server is awaited (connect, login, replies); an
+    // exception from it aborts the upload and comes out unchanged.
     virtual void processEvents() = 0;
     // Every progress event, after its log line and before its processEvents: for progress shown
     // outside the run log.
