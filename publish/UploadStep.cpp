@@ -37,6 +37,7 @@ UploadResult UploadStep::send(std::string_view tradeName) {
     const std::string temporary = target + std::string(kTemporarySuffix);
     UploadResult result;
     try {
+        host_.uploadBegan(size_);
         const auto started = std::chrono::steady_clock::now();
         IdFTP1->store(local_, temporary, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
         result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -22,8 +22,9 @@ public:
     // Also runs about every 50 ms while the server is awaited (connect, login, replies); an
     // exception from it aborts the upload and comes out unchanged.
     virtual void processEvents() = 0;
-    // Every progress event, after its log line and before its processEvents: for progress shown
-    // outside the run log.
+    // The store of the file begins. For progress shown outside the run log, as is the next one.
+    virtual void uploadBegan(std::int64_t total) { (void)total; }
+    // Every progress event, after its log line and before its processEvents.
     virtual void uploadProgress(std::int64_t bytesSoFar, std::int64_t total) {
         (void)bytesSoFar;
         (void)total;
