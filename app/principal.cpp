@@ -6,10 +6,7 @@
 #include "app/Startup.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
-#include "publish/FileSize.h"
-#include "publish/FtpClient.h"
-#include "publish/GaugeScale.h"
-#include "publish/RemotePath.h"
+#include "publish/UploadStep.h"
 #include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
@@ -86,6 +83,14 @@ std::optional<QString> writeFile(const QString& path, const std::string& bytes) 
     if (::close(fd) != 0)
         return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return std::nullopt;
+}
+
+// The company's trade name, NOMEFANTASIA of the first row; empty without a row or for NULL.
+std::string nomeFantasia(TDMSistemaCadastro& dm) {
+    Query& empresa = dm.FDQueryEmpresa;
+    empresa.close();
+    empresa.open();
+    return empresa.eof() ? std::string() : std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA")));
 }
 
 } // namespace
@@ -337,57 +342,35 @@ void TfrmPrincipal::Button5Click() {
 
 bool TfrmPrincipal::runStep2() {
     StepGuard guard(*this, Button3, RunProgress::Step::Upload);
-    const std::string local = QFile::encodeName(Edit1->text()).toStdString();
-    std::int64_t localSize = 0;
+    std::optional<UploadStep> upload;
     try {
-        Gauge1->setProgress(0);
-        localSize = tamanhoArquivo(local);
-        uploadScale_ = std::make_unique<GaugeScale>(localSize);
-        Gauge1->setMaxValue(uploadScale_->maximum());
+        upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(Edit1->text()).toStdString());
+        upload->measure();
     } catch (const std::exception& e) {
         errorBox(text(e));
         return false;
     }
-
-    FtpSettings ftp;
-    ftp.host = settings_.ftpHost.toStdString();
-    ftp.port = settings_.ftpPort;
-    IdFTP1 = std::make_unique<FtpClient>(ftp);
     try {
-        IdFTP1->connect();
+        upload->connect();
     } catch (const std::exception& e) {
         appendLine(text(e));
         stopSilently();
         return false;
     }
-
     std::string tradeName;
     try {
-        Query& empresa = dm_->FDQueryEmpresa;
-        empresa.close();
-        empresa.open();
-        if (!empresa.eof())
-            tradeName = std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA")));
+        tradeName = nomeFantasia(*dm_);
     } catch (const std::exception& e) {
-        IdFTP1->close();
+        upload->close();
         errorBox(text(e));
         return false;
     }
-
     try {
-        checkRemoteFolder(tradeName);
-        IdFTP1WorkBegin();
-        const std::string remote = remotePath(tradeName);
-        IdFTP1->store(local, remote, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
-        // A 226 reply is not proof enough that the whole file arrived.
-        if (auto size = IdFTP1->remoteSize(remote); size && *size != localSize)
-            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " + std::to_string(localSize));
-        IdFTP1->quit();
+        lastUpload_ = upload->send(tradeName);
     } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;
     }
-    appendLine(QStringLiteral("Exportação Concluída."));
     log_.flush();
     return true;
 }
@@ -403,17 +386,6 @@ void TfrmPrincipal::stopSilently() {
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
     }
-}
-
-void TfrmPrincipal::IdFTP1WorkBegin() {
-    progress_.uploadBegan();
-}
-
-void TfrmPrincipal::IdFTP1Work(std::int64_t bytesSoFar) {
-    Gauge1->setProgress(uploadScale_->position(bytesSoFar));
-    progress_.bytesSent(bytesSoFar);
-    appendLine(QString::number(bytesSoFar));
-    QCoreApplication::processEvents();
 }
 
 void TfrmPrincipal::Button3Click() {

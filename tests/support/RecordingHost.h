@@ -1,6 +1,9 @@
 #pragma once
 
+#include "publish/UploadStep.h"
 #include "sync/CopyHost.h"
+
+#include <cstdint>
 
 #include <functional>
 #include <string>
@@ -8,8 +11,8 @@
 
 namespace vela::test {
 
-// A window stand-in for in-process table copies: records the log and the gauge.
-class RecordingHost : public CopyHost {
+// A window stand-in for in-process table copies and uploads: records the log and the gauge.
+class RecordingHost : public CopyHost, public UploadHost {
 public:
     std::vector<std::string> lines;
     int position = 0;
@@ -17,6 +20,7 @@ public:
     std::vector<std::pair<int, int>> maxima; // (maximum, position) at each setGaugeMaximum
     int events = 0;
     std::function<void()> onEvents;
+    std::vector<std::pair<std::int64_t, std::int64_t>> uploaded; // (bytes so far, total) per event
 
     void appendLog(std::string_view line) override { lines.emplace_back(line); }
     void setGaugePosition(int p) override { position = p < 0 ? 0 : (p > maximum ? maximum : p); }
@@ -34,6 +38,9 @@ public:
         ++events;
         if (onEvents)
             onEvents();
+    }
+    void uploadProgress(std::int64_t bytesSoFar, std::int64_t total) override {
+        uploaded.emplace_back(bytesSoFar, total);
     }
 };
 
