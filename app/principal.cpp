@@ -2,6 +2,7 @@
 
 #include "app/Gauge.h"
 #include "app/Maquinas.h"
+#include "app/TemplateCopy.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/FileSize.h"
@@ -25,7 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <unistd.h>
@@ -157,6 +157,9 @@ void TfrmPrincipal::FormShow() {
     if (first != QLatin1String("EXECUTAR"))
         return;
     unattended_ = true;
+    Run run(*this);
+    if (!run)
+        return;
     if (!runStep1() || ended_)
         return;
     if (!runStep2() || ended_)
@@ -191,6 +194,8 @@ void TfrmPrincipal::stepGauge() {
 
 void TfrmPrincipal::processEvents() {
     QCoreApplication::processEvents();
+    if (stopping())
+        throw Error("Execução interrompida.");
 }
 
 QString TfrmPrincipal::logFilePath() const {
@@ -210,8 +215,9 @@ bool TfrmPrincipal::saveLog() {
 
 void TfrmPrincipal::errorBox(const QString& message) {
     lastError_ = message;
+    failed_ = true;
     log_.flush();
-    if (!headless_) {
+    if (!headless_ && !stopping()) {
         QMessageBox::critical(this, QCoreApplication::applicationName(), message);
         return;
     }
@@ -219,7 +225,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
     // saves its log and ends as failed instead of waiting.
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
-    if (unattended_) {
+    if (unattended_ || stopping()) {
         if (auto error = writeFile(logFilePath(), log_.fileContent()))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
@@ -270,19 +276,20 @@ void TfrmPrincipal::readMaquinas() {
 void TfrmPrincipal::Button1Click() {
     dm_->FDConnectionBancoMovel.close();
     dm_->FDConnectionBancoVela.close();
-    std::error_code ec;
-    std::filesystem::copy_file(QFile::encodeName(settings_.templatePath()).constData(),
-                               QFile::encodeName(Edit1->text()).constData(),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    appendLine(ec ? QStringLiteral("Erro ao Copiar") : QStringLiteral("Banco Vazio pronto para Sincronização"));
+    const bool copied = replaceWithCopy(settings_.templatePath(), Edit1->text());
+    appendLine(copied ? QStringLiteral("Banco Vazio pronto para Sincronização") : QStringLiteral("Erro ao Copiar"));
     appendLine(settings_.templatePath());
     appendLine(Edit1->text());
     dm_->FDConnectionBancoMovel.open();
+    dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
     dm_->FDConnectionBancoVela.open();
 }
 
 bool TfrmPrincipal::runStep1() {
     StepGuard guard(*this);
+    Run run(*this);
+    if (!run)
+        return false;
     try {
         readMaquinas();
         Button1Click();
@@ -326,6 +333,9 @@ void TfrmPrincipal::Button5Click() {
 
 bool TfrmPrincipal::runStep2() {
     StepGuard guard(*this);
+    Run run(*this);
+    if (!run)
+        return false;
     const std::string local = QFile::encodeName(Edit1->text()).toStdString();
     std::int64_t localSize = 0;
     try {
@@ -382,8 +392,9 @@ bool TfrmPrincipal::runStep2() {
 }
 
 void TfrmPrincipal::stopSilently() {
+    failed_ = true;
     log_.flush();
-    if (headless_ && unattended_) {
+    if ((headless_ && unattended_) || stopping()) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
         const QStringList lines = log_.lines();
         std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
@@ -398,7 +409,7 @@ void TfrmPrincipal::IdFTP1WorkBegin() {}
 void TfrmPrincipal::IdFTP1Work(std::int64_t bytesSoFar) {
     Gauge1->setProgress(uploadScale_->position(bytesSoFar));
     appendLine(QString::number(bytesSoFar));
-    QCoreApplication::processEvents();
+    processEvents();
 }
 
 void TfrmPrincipal::Button3Click() {

@@ -14,6 +14,7 @@ The fault options make the server misbehave in the ways an upload has to survive
   --close-data-after N  close only the data connection once a STOR has received N bytes
   --no-size          answer SIZE with 502, as servers without the command do
   --size-offset N    report every file size N bytes off
+  --throttle N       receive at most N bytes a second on data connections
 
 And one convenience for tests that are about something else than the upload:
   --make-folders     create the folder of a stored file when it is missing
@@ -26,12 +27,15 @@ import signal
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
 def make_handlers(args):
-    class FaultyDTPHandler(DTPHandler):
+    class ThrottledDTP(ThrottledDTPHandler):
+        read_limit = args.throttle or 0
+
+    class FaultyDTPHandler(ThrottledDTP if args.throttle else DTPHandler):
         def handle_read(self):
             super().handle_read()
             if args.close_data_after is not None and self.tot_bytes_received >= args.close_data_after:
@@ -101,6 +105,7 @@ def main():
     parser.add_argument("--close-data-after", type=int)
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--size-offset", type=int)
+    parser.add_argument("--throttle", type=int)
     args = parser.parse_args()
 
     logger = logging.getLogger("pyftpdlib")
