@@ -58,14 +58,14 @@ std::uintmax_t sizeOr0(const fs::path& path) {
 // The installed program run unattended in the background; killed if the test leaves first.
 class Started {
 public:
-    explicit Started(const Installation& in) {
+    explicit Started(const Installation& in, std::string arg = "EXECUTAR") {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, in.dir.path().c_str());
         posix_spawn_file_actions_addopen(&actions, 2, (in.dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        std::string exe = in.exe, arg = "EXECUTAR";
-        char* argv[] = {exe.data(), arg.data(), nullptr};
+        std::string exe = in.exe;
+        char* argv[] = {exe.data(), arg.empty() ? nullptr : arg.data(), nullptr};
         const int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0)
@@ -78,6 +78,12 @@ public:
         }
     }
     void signal(int s) const { ::kill(pid_, s); }
+    // Whether the program has its own handler for the signal yet.
+    bool handles(int s) const {
+        const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+        const size_t at = status.find("SigCgt:");
+        return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) >> (s - 1) & 1);
+    }
     bool running() { return !exitCode(0ms); }
     // The exit status once the program has ended by itself within timeout (-1: by a signal).
     std::optional<int> exitCode(std::chrono::milliseconds timeout) {
@@ -179,6 +185,14 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         for (const std::string& name : names(folder))
             EXPECT_EQ(name, "BANCODADOS.gdb");
     }
+
+    // A window waiting for a click just closes, as it would at the close button.
+    Installation in;
+    Started idle(in, "");
+    ASSERT_TRUE(eventually([&] { return idle.handles(SIGTERM); }));
+    idle.signal(SIGTERM);
+    EXPECT_EQ(idle.exitCode(5s), 0);
+    EXPECT_FALSE(fs::exists(in.logPath()));
 }
 
 TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
