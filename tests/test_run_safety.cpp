@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -226,5 +227,12 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     w.Button5Click();
     EXPECT_FALSE(w.ended());
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "1");
+
+    // Closing the window during the step stops it at its next row, as a failure.
+    QTimer::singleShot(0, &w, [&w] { w.close(); });
+    w.Button5Click();
+    EXPECT_TRUE(w.ended());
+    EXPECT_EQ(w.exitCode(), 1);
+    EXPECT_EQ(w.runLog().lines().last().toStdString(), "Execu\xc3\xa7\xc3\xa3o interrompida.");
     w.setDataModule(nullptr);
 }
