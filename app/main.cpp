@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "app/StopSignals.h"
 #include "app/principal.h"
 #include "db/Firebird.h"
 #include "db/ModuloDadosCadastro.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     {
         vela::AppSettings settings = vela::loadSettings();
         vela::TfrmPrincipal frmPrincipal(settings);
+        vela::StopSignals stopSignals([&frmPrincipal] { frmPrincipal.requestStop(); });
         auto DMSistemaCadastro = std::make_unique<vela::TDMSistemaCadastro>(vela::TDMSistemaCadastro::Paths{
             settings.sourceDatabase.toStdString(), settings.mobilePath().toStdString()});
         frmPrincipal.setDataModule(DMSistemaCadastro.get());

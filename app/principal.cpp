@@ -4,6 +4,7 @@
 #include "app/Maquinas.h"
 #include "app/NormalCursor.h"
 #include "app/Startup.h"
+#include "app/TemplateCopy.h"
 #include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/UploadStep.h"
@@ -24,7 +25,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <unistd.h>
@@ -171,10 +171,13 @@ void TfrmPrincipal::FormShow() {
         return;
     unattended_ = true;
     progress_.setUnattended(true);
-    if (runStep1() && !ended_ && runStep2() && !ended_) {
-        appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
-        if (saveLog())
-            endProgram(0);
+    {
+        Run run(*this);
+        if (run && runStep1() && !ended_ && runStep2() && !ended_) {
+            appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
+            if (saveLog())
+                endProgram(0);
+        }
     }
     progress_.finish(); // a sequence cut short leaves the window waiting; its summary is due now
 }
@@ -203,6 +206,8 @@ void TfrmPrincipal::stepGauge() {
 
 void TfrmPrincipal::processEvents() {
     QCoreApplication::processEvents();
+    if (stopping())
+        throw Error("Execução interrompida.");
 }
 
 QString TfrmPrincipal::logFilePath() const {
@@ -222,9 +227,10 @@ bool TfrmPrincipal::saveLog() {
 
 void TfrmPrincipal::errorBox(const QString& message) {
     lastError_ = message;
+    failed_ = true;
     progress_.failed(message);
     log_.flush();
-    if (!headless_) {
+    if (!headless_ && !stopping()) {
         NormalCursor normal;
         QMessageBox::critical(this, QCoreApplication::applicationName(), message);
         return;
@@ -233,7 +239,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
     // saves its log and ends as failed instead of waiting.
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
-    if (unattended_) {
+    if (unattended_ || stopping()) {
         if (auto error = writeFile(logFilePath(), log_.fileContent()))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
@@ -286,19 +292,20 @@ void TfrmPrincipal::readMaquinas() {
 void TfrmPrincipal::Button1Click() {
     dm_->FDConnectionBancoMovel.close();
     dm_->FDConnectionBancoVela.close();
-    std::error_code ec;
-    std::filesystem::copy_file(QFile::encodeName(settings_.templatePath()).constData(),
-                               QFile::encodeName(Edit1->text()).constData(),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    appendLine(ec ? QStringLiteral("Erro ao Copiar") : QStringLiteral("Banco Vazio pronto para Sincronização"));
+    const bool copied = replaceWithCopy(settings_.templatePath(), Edit1->text());
+    appendLine(copied ? QStringLiteral("Banco Vazio pronto para Sincronização") : QStringLiteral("Erro ao Copiar"));
     appendLine(settings_.templatePath());
     appendLine(Edit1->text());
     dm_->FDConnectionBancoMovel.open();
+    dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
     dm_->FDConnectionBancoVela.open();
 }
 
 bool TfrmPrincipal::runStep1() {
     StepGuard guard(*this, Button5, RunProgress::Step::Sync);
+    Run run(*this);
+    if (!run)
+        return false;
     try {
         readMaquinas();
         Button1Click();
@@ -342,6 +349,9 @@ void TfrmPrincipal::Button5Click() {
 
 bool TfrmPrincipal::runStep2() {
     StepGuard guard(*this, Button3, RunProgress::Step::Upload);
+    Run run(*this);
+    if (!run)
+        return false;
     std::optional<UploadStep> upload;
     try {
         upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(Edit1->text()).toStdString());
@@ -376,10 +386,11 @@ bool TfrmPrincipal::runStep2() {
 }
 
 void TfrmPrincipal::stopSilently() {
+    failed_ = true;
     log_.flush();
-    const QStringList lines = unattended_ ? log_.lines() : QStringList();
+    const QStringList lines = unattended_ || stopping() ? log_.lines() : QStringList();
     progress_.failed(lines.isEmpty() ? QString() : lines.last());
-    if (headless_ && unattended_) {
+    if ((headless_ && unattended_) || stopping()) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
         std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
         if (auto error = writeFile(logFilePath(), log_.fileContent()))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunLock.h"
 #include "app/RunLog.h"
 #include "app/RunProgress.h"
 #include "app/Settings.h"
@@ -92,10 +93,31 @@ public:
     // Bytes and seconds of the last upload that succeeded.
     const UploadResult& lastUpload() const { return lastUpload_; }
 
+    // A signal to stop: ends a running step through its failure path at its next row or progress
+    // report, and an idle program as a close of the window would.
+    void requestStop();
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Held by each step and across the unattended sequence: one run at a time per mobile database,
+    // and a stop asked meanwhile ends the program once the run is left.
+    class Run {
+    public:
+        explicit Run(TfrmPrincipal& w);
+        ~Run();
+        Run(const Run&) = delete;
+        Run& operator=(const Run&) = delete;
+        explicit operator bool() const { return held_; }
+
+    private:
+        TfrmPrincipal& w_;
+        bool held_ = false;
+    };
+
+    bool stopping();
     bool runStep1();
     bool runStep2();
     void errorBox(const QString& message);
@@ -115,6 +137,10 @@ private:
     bool ended_ = false;
     int exitCode_ = 0;
     QString lastError_;
+    RunLock runLock_{settings_.mobilePath()};
+    int running_ = 0;
+    bool stopAsked_ = false;
+    bool failed_ = false; // a failure was shown: the program ends with 1 however it ends
 };
 
 } // namespace vela

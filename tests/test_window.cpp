@@ -205,7 +205,7 @@ TEST(Window, AfterAStepTheFocusIsBackOnItsButtonAndTheTitleIsFixedAgain) {
     EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal — Produto 41 %"));
 
     QTest::mouseClick(w.Button3, Qt::LeftButton); // the step fails: headless, the message goes to stderr
-    EXPECT_EQ(w.lastError().left(16), QStringLiteral("Cannot open file"));
+    EXPECT_TRUE(w.lastError().startsWith(QStringLiteral("Cannot "))) << w.lastError().toStdString();
     EXPECT_EQ(QApplication::focusWidget(), w.Button3);
     EXPECT_FALSE(w.Edit1->hasSelectedText());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal"));

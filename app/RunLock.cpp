@@ -1,0 +1,60 @@
+#include "app/RunLock.h"
+
+#include "db/Error.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vela {
+
+RunLock::RunLock(QString mobilePath) : mobilePath_(std::move(mobilePath)) {}
+
+RunLock::~RunLock() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void RunLock::acquire() {
+    if (depth_ > 0) {
+        ++depth_;
+        return;
+    }
+    const QString path = mobilePath_ + QStringLiteral(".lock");
+    // Read-only is enough for flock, and lets users who share the folder lock a file another of
+    // them created.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw Error(QStringLiteral("Cannot create file \"%1\". %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno)))
+                        .toStdString());
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            throw Error("Outra execução em andamento: " + mobilePath_.toStdString());
+        throw Error(QStringLiteral("Cannot lock file \"%1\". %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(error)))
+                        .toStdString());
+    }
+    fd_ = fd;
+    depth_ = 1;
+}
+
+void RunLock::release() {
+    if (depth_ == 0 || --depth_ > 0)
+        return;
+    // Closing the only descriptor of the file drops the lock.
+    ::close(fd_);
+    fd_ = -1;
+}
+
+} // namespace vela

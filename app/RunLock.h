@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+namespace vela {
+
+// One run at a time on a mobile database: an exclusive flock on a file beside it
+// ("BANCODADOS.gdb.lock"). The system drops the lock with the process, so a run that was killed
+// leaves nothing to clean up. Taken again by the same process it only counts, so that the
+// unattended sequence can hold it across the two steps that each take it as well.
+class RunLock {
+public:
+    explicit RunLock(QString mobilePath);
+    ~RunLock();
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    // Throws vela::Error "Outra execução em andamento: " and the mobile path when another process
+    // holds the lock, or the system's reason when the lock file cannot be created.
+    void acquire();
+    void release();
+
+private:
+    QString mobilePath_;
+    int fd_ = -1;
+    int depth_ = 0;
+};
+
+} // namespace vela

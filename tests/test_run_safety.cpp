@@ -1,0 +1,240 @@
+// Runs that overlap, runs that are stopped, and where the source connection points: the real binary
+// with a real FTP server, and the window in this process.
+#include "app/principal.h"
+#include "db/ModuloDadosCadastro.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/TestEnv.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+using namespace vela::test;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kCompany = "insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) "
+                             "values (1, 1, 'R', 'Casa do Norte', 'E');\n";
+const std::string kStates = "insert into estado (tid, uf, ativo) values (1, 'SP', 1);\n"
+                            "insert into estado (tid, uf, ativo) values (2, 'RJ', 1);\n";
+// Enough states that copying them takes a while (each one is committed on its own).
+const std::string kManyStates = "set term ^;\nexecute block as declare i integer = 0; begin\n"
+                                "while (i < 20000) do begin\n"
+                                "insert into estado (tid, uf, ativo) values (:i, 'SP', 1); i = i + 1; end\nend^\n"
+                                "set term ;^\n";
+const std::string kInterrupted = "Execu\xe7\xe3o interrompida.";
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 60s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Whether an upload into the folder has begun, under whatever name it is stored.
+bool receiving(const fs::path& folder) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.is_regular_file(ec) && entry.file_size(ec) > 0)
+            return true;
+    return false;
+}
+
+// The installed program run unattended in the background; killed if the test leaves first.
+class Started {
+public:
+    explicit Started(const Installation& in, std::string arg = "EXECUTAR") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, in.dir.path().c_str());
+        posix_spawn_file_actions_addopen(&actions, 2, (in.dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::string exe = in.exe;
+        char* argv[] = {exe.data(), arg.empty() ? nullptr : arg.data(), nullptr};
+        const int rc = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0)
+            throw std::runtime_error("cannot start " + exe);
+    }
+    ~Started() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    void signal(int s) const { ::kill(pid_, s); }
+    // Whether the program has its own handler for the signal yet.
+    bool handles(int s) const {
+        const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+        const size_t at = status.find("SigCgt:");
+        return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) >> (s - 1) & 1);
+    }
+    bool running() { return !exitCode(0ms); }
+    // The exit status once the program has ended by itself within timeout (-1: by a signal).
+    std::optional<int> exitCode(std::chrono::milliseconds timeout) {
+        std::optional<int> code;
+        eventually(
+            [&] {
+                int status = 0;
+                if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                    pid_ = -1;
+                }
+                code = status_;
+                return code.has_value();
+            },
+            timeout);
+        return code;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// Every file in a folder, by name.
+std::set<std::string> names(const fs::path& folder) {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+        found.insert(entry.path().filename().string());
+    return found;
+}
+
+} // namespace
+
+TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes) {
+    Installation first;
+    FtpTestServer& ftp = first.startFtp({"--throttle", "600000"});
+    const fs::path remote = ftp.downloads() / "CasadoNo" / "BANCODADOS.gdb";
+    fs::create_directories(remote.parent_path());
+    first.createSource(kCompany + kStates);
+    // A second installation of the program on the same mobile folder, as a scheduled run and a
+    // person at the window would be.
+    Installation second;
+    second.mobileFolder = first.mobileFolder;
+    second.mobilePath = first.mobilePath;
+    second.sourcePath = first.sourcePath;
+    second.ftpHost = first.ftpHost;
+    second.ftpPort = first.ftpPort;
+    second.writeSettings();
+
+    Started run(first);
+    ASSERT_TRUE(eventually([&] { return receiving(remote.parent_path()); })) << readFile(first.dir / "stderr.txt");
+    struct stat before = {};
+    ASSERT_EQ(::stat(first.mobilePath.c_str(), &before), 0);
+
+    RunResult r = second.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Outra execu\xc3\xa7\xc3\xa3o em andamento: " + first.mobilePath), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(second.logPath()));
+    EXPECT_TRUE(run.running()) << "the first run should still be uploading";
+    struct stat after = {};
+    ASSERT_EQ(::stat(first.mobilePath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    EXPECT_EQ(run.exitCode(60s), 0) << readFile(first.dir / "stderr.txt");
+    EXPECT_EQ(readFile(remote), readFile(first.mobilePath));
+    const std::string gfix =
+        "gfix -v -full -user SYSDBA " + first.mobilePath + " > " + (first.dir / "gfix.txt") + " 2>&1";
+    EXPECT_EQ(std::system(gfix.c_str()), 0) << readFile(first.dir / "gfix.txt");
+    EXPECT_EQ(readFile(first.dir / "gfix.txt"), "");
+    // The template copy leaves no file of its own beside the database.
+    EXPECT_EQ(names(fs::path(first.mobilePath).parent_path()),
+              (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.lock", "VAZIO.GDB"}));
+}
+
+TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
+    struct Case {
+        int signal;
+        bool duringUpload;
+    };
+    for (const Case c : {Case{SIGTERM, false}, Case{SIGTERM, true}, Case{SIGHUP, false}}) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.duringUpload ? " during the upload" : " during step 1"));
+        Installation in;
+        FtpTestServer& ftp = in.startFtp({"--throttle", "1000000"});
+        const fs::path folder = ftp.downloads() / "CasadoNo";
+        fs::create_directories(folder);
+        in.createSource(kCompany + (c.duringUpload ? kStates : kManyStates));
+
+        Started run(in);
+        // Step 1 is copying once the new mobile database is in place.
+        ASSERT_TRUE(eventually([&] { return c.duringUpload ? receiving(folder) : fs::exists(in.mobilePath); }));
+        run.signal(c.signal);
+        EXPECT_TRUE(run.exitCode(5s) == 1) << readFile(in.dir / "stderr.txt");
+        const std::vector<std::string> lines = logLines(in.log());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), kInterrupted);
+        EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
+        for (const std::string& name : names(folder))
+            EXPECT_EQ(name, "BANCODADOS.gdb");
+    }
+
+    // A window waiting for a click just closes, as it would at the close button.
+    Installation in;
+    Started idle(in, "");
+    ASSERT_TRUE(eventually([&] { return idle.handles(SIGTERM); }));
+    idle.signal(SIGTERM);
+    EXPECT_EQ(idle.exitCode(5s), 0);
+    EXPECT_FALSE(fs::exists(in.logPath()));
+}
+
+TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
+    // maquinas.txt leads to the back-office database; the configured path names nothing.
+    Installation in;
+    in.startFtp({"--make-folders"});
+    in.createSource(kStates);
+    fs::create_directory(in.dir / "dados");
+    fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
+    writeFile(in.dir / "maquinas.txt", "present");
+    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados\n");
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
+
+    // In the window, a wrong path typed into the field fails step 1; once corrected, step 1 runs.
+    static int argc = 1;
+    static char name[] = "test_run_safety";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    vela::AppSettings settings;
+    settings.mobileFolder = QString::fromStdString(in.mobileFolder);
+    settings.sourceDatabase = QString::fromStdString(in.dir / "nowhere.fdb");
+    vela::TfrmPrincipal w(settings);
+    vela::TDMSistemaCadastro dm({in.dir / "nowhere.fdb", in.mobilePath});
+    w.setDataModule(&dm);
+    w.Button5Click();
+    EXPECT_NE(w.lastError().toStdString().find("nowhere.fdb"), std::string::npos) << w.lastError().toStdString();
+    runSql(in.dir / "dados/BANCODADOS.FDB", "delete from estado where tid = 2;");
+    w.Edit2->setText(QString::fromStdString(in.dir / "dados/BANCODADOS.FDB"));
+    w.Button5Click();
+    EXPECT_FALSE(w.ended());
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "1");
+
+    // Closing the window during the step stops it at its next row, as a failure.
+    QTimer::singleShot(0, &w, [&w] { w.close(); });
+    w.Button5Click();
+    EXPECT_TRUE(w.ended());
+    EXPECT_EQ(w.exitCode(), 1);
+    EXPECT_EQ(w.runLog().lines().last().toStdString(), "Execu\xc3\xa7\xc3\xa3o interrompida.");
+    w.setDataModule(nullptr);
+}
