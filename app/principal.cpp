@@ -2,7 +2,7 @@
 
 #include "app/Gauge.h"
 #include "app/Maquinas.h"
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/FileSize.h"
 #include "publish/FtpClient.h"

@@ -1,6 +1,6 @@
 #include "db/Connection.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
 

@@ -1,6 +1,6 @@
 #include "db/Message.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <cctype>
 #include <cmath>

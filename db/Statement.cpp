@@ -1,7 +1,7 @@
 #include "db/Statement.h"
 
 #include "db/Connection.h"
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/Transaction.h"
 
 namespace vela {

@@ -1,7 +1,7 @@
 #include "sync/TableCopier.h"
 
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 #include "sync/CopyRules.h"
 
 #include <cctype>

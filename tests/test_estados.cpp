@@ -1,5 +1,5 @@
 // The table copy procedure on the state table, in process against real embedded databases.
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "sync/TableCopier.h"
 #include "sync/Tables.h"

@@ -1,7 +1,7 @@
 // Bad input from the back office and from maquinas.txt, and the promise that the back office is
 // only ever read: the real binary, end to end, on embedded databases.
 #include "db/Connection.h"
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"

@@ -2,7 +2,7 @@
 #include "app/Gauge.h"
 #include "app/RunLog.h"
 #include "app/principal.h"
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <QApplication>
 #include <QLabel>
