@@ -3,7 +3,7 @@
 #include "db/ModuloDadosCadastro.h"
 #include "sync/TableCopier.h"
 #include "sync/Tables.h"
-#include "tests/support/RecordingHost.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -14,25 +14,14 @@ using test::Row;
 
 namespace {
 
-class Estados : public ::testing::Test {
+class Estados : public ::testing::Test, protected test::InProcess {
 protected:
     void SetUp() override {
-        source = dir / "source.fdb";
-        mobile = dir / "mobile.gdb";
         test::createDatabase(mobile, test::mobileSchema(), "insert into estado (tid, uf, ativo) values (99, 'ZZ', 1);");
     }
     void createSource(const std::string& rows) { test::createDatabase(source, test::backofficeSchema(), rows); }
-    void start() {
-        dm = std::make_unique<TDMSistemaCadastro>(TDMSistemaCadastro::Paths{source, mobile});
-        dm->FDConnectionBancoMovel.open();
-        dm->FDConnectionBancoVela.open();
-        dm->FDTransactionBancoMovel.start();
-    }
     void finish() { dm->release(); }
 
-    test::TempDir dir;
-    std::string source, mobile;
-    std::unique_ptr<TDMSistemaCadastro> dm;
     test::RecordingHost host;
 };
 
