@@ -48,24 +48,6 @@ public:
     void IdFTP1WorkBegin();
     void IdFTP1Work(std::int64_t bytesSoFar);
 
-    void sincronizaEstados();
-    void sincronizaUsuarios();
-    void sincronizaClasFiscal();
-    void sincronizaProdutos();
-    void sincronizaCategorias();
-    void sincronizaEmpresas();
-    void sincronizaCondPagamentos();
-    void sincronizaTabelaPreco();
-    void sincronizaTransportadora();
-    void sincronizaConfig();
-    void sincronizaArea();
-    void sincronizaContatosCliente();
-    void sincronizaGPVendedor();
-    void sincronizaPedido();
-    void sincronizaProdutoPedido();
-    void sincronizaCotaNegociacao();
-    void sincronizaAgendaVendedor();
-    void sincronizaCVF();
 
     // CopyHost
     void appendLog(std::string_view line) override;

@@ -6,6 +6,7 @@
 #include "app/Gauge.h"
 #include "app/principal.h"
 #include "bench/Catalogue.h"
+#include "sync/TableCopier.h"
 #include "db/Connection.h"
 #include "common/Cp1252.h"
 #include "common/Error.h"
@@ -424,7 +425,7 @@ int engineMain(const ChildOptions& o) {
         for (const CopyEntry& e : catalogue()) {
             if (included(o, e.name))
                 starts.emplace_back(std::string(e.name), Clock::now());
-            e.copy(dm, host);
+            runTableCopy(*e.copy, dm, host);
         }
         dm.FDConnectionBancoMovel.close();
         auto t1 = Clock::now();

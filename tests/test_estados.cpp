@@ -36,7 +36,7 @@ TEST_F(Estados, CopiesActiveRowsWithNullsAsTheirRuleSays) {
                  "insert into estado (tid, uf, ativo) values (2, 'XX', 0);\n"
                  "insert into estado (tid, uf, descricao, ativo) values (4, 'S\xc3', 'S\xe3o Paulo', 1);\n");
     start();
-    sincronizaEstados(*dm, host);
+    runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
     finish();
 
     EXPECT_EQ(host.lines, (std::vector<std::string>{
@@ -57,7 +57,7 @@ TEST_F(Estados, CopiesActiveRowsWithNullsAsTheirRuleSays) {
 TEST_F(Estados, NoActiveRowsStillEmptiesTheTable) {
     createSource("insert into estado (tid, uf, ativo) values (2, 'XX', 0);");
     start();
-    sincronizaEstados(*dm, host);
+    runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
     finish();
     EXPECT_EQ(host.lines,
               (std::vector<std::string>{"***** Tabela Estados *****", "", "Finalizando Tabela Estado", ""}));
@@ -73,7 +73,7 @@ TEST_F(Estados, EveryRowIsDurableAsSoonAsItIsPosted) {
     start();
     std::vector<std::string> seen;
     host.onEvents = [&] { seen.push_back(query(mobile, "select count(*) from estado")[0][0]); };
-    sincronizaEstados(*dm, host);
+    runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
     // Before each row a second attachment sees every row posted so far: the DELETE and each
     // state row were committed at once.
     EXPECT_EQ(seen, (std::vector<std::string>{"0", "1", "2"}));
@@ -130,7 +130,7 @@ TEST_F(Estados, AMissingMobileTableFailsAtItsDelete) {
     test::runSql(mobile, "drop table estado;");
     start();
     try {
-        sincronizaEstados(*dm, host);
+        runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
         FAIL();
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("ESTADO"), std::string::npos) << e.what();

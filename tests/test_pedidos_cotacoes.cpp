@@ -7,6 +7,7 @@
 #include "db/Statement.h"
 #include "db/Transaction.h"
 #include "sync/CopyHost.h"
+#include "sync/TableCopier.h"
 #include "sync/Tables.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
@@ -395,9 +396,9 @@ struct Copies : InProcess {
 
     RecordingHost copy() {
         RecordingHost host;
-        sincronizaPedido(*dm, host);
-        sincronizaProdutoPedido(*dm, host);
-        sincronizaCotaNegociacao(*dm, host);
+        runTableCopy(findCopy("sincronizaPedido").copy, *dm, host);
+        runTableCopy(findCopy("sincronizaProdutoPedido").copy, *dm, host);
+        runTableCopy(findCopy("sincronizaCotaNegociacao").copy, *dm, host);
         dm->FDTransactionBancoMovel.commitRetaining();
         return host;
     }

@@ -9,6 +9,7 @@
 #include "db/Statement.h"
 #include "db/Transaction.h"
 #include "sync/Comerciais.h"
+#include "sync/TableCopier.h"
 #include "sync/Tables.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
@@ -350,12 +351,12 @@ void checkGaugeAndCvfDurability(const std::string& sourcePath, const std::string
     dm.FDTransactionBancoMovel.start();
     test::RecordingHost host;
 
-    sincronizaTransportadora(dm, host);
+    runTableCopy(findCopy("sincronizaTransportadora").copy, dm, host);
     EXPECT_EQ(host.maximum, 3);
     EXPECT_EQ(host.position, 3);
     EXPECT_EQ(host.events, 3);
 
-    sincronizaCVF(dm, host);
+    runTableCopy(findCopy("sincronizaCVF").copy, dm, host);
     EXPECT_EQ(host.maximum, 3);
     EXPECT_EQ(host.position, 3);
 
