@@ -48,7 +48,6 @@ public:
     void IdFTP1WorkBegin();
     void IdFTP1Work(std::int64_t bytesSoFar);
 
-
     // CopyHost
     void appendLog(std::string_view line) override;
     void setGaugePosition(int position) override;

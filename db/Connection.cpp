@@ -120,6 +120,7 @@ bool Connection::forcedWrites() {
 }
 
 void Connection::setForcedWrites(bool on) {
+    close();
     fb::Handle<Firebird::IAttachment> other = attachNew(&on);
     other->detach(&status_);
     other.forget();

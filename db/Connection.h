@@ -41,8 +41,8 @@ public:
 
     // The database's forced-writes setting, read on this connection.
     bool forcedWrites();
-    // Changes it through an attachment of its own, which the engine allows while this connection
-    // has a transaction running.
+    // Changes it through an attachment of its own while no other is open: closes this connection
+    // first (committing its transaction), leaves it closed.
     void setForcedWrites(bool on);
     // Bumped at every open: statements prepared on an older attachment prepare again.
     std::uint64_t generation() const { return generation_; }

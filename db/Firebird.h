@@ -63,9 +63,7 @@ public:
     T* get() const noexcept { return p_; }
     T* operator->() const noexcept { return p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
-    void reset(T* p = nullptr) noexcept {
-        Releaser<T>()(std::exchange(p_, p));
-    }
+    void reset(T* p = nullptr) noexcept { Releaser<T>()(std::exchange(p_, p)); }
     // After a call that released the interface on success.
     void forget() noexcept { p_ = nullptr; }
 

@@ -1,7 +1,7 @@
 #include "db/Statement.h"
 
-#include "db/Connection.h"
 #include "common/Error.h"
+#include "db/Connection.h"
 #include "db/Transaction.h"
 
 #include <algorithm>
@@ -66,9 +66,9 @@ void Statement::prepare() {
 const std::vector<unsigned>& Statement::paramPositions(std::string_view name) const {
     static const std::vector<unsigned> none;
     auto same = [name](const std::string& upper) {
-        return upper.size() == name.size() &&
-               std::equal(upper.begin(), upper.end(), name.begin(),
-                          [](char u, char c) { return u == std::toupper(static_cast<unsigned char>(c)); });
+        return upper.size() == name.size() && std::equal(upper.begin(), upper.end(), name.begin(), [](char u, char c) {
+                   return u == std::toupper(static_cast<unsigned char>(c));
+               });
     };
     for (size_t k = 0; k < names_.size(); ++k)
         if (same(names_[k]))

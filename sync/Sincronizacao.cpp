@@ -40,17 +40,26 @@ const CopyEntry& findCopy(std::string_view method) {
 
 namespace {
 
-// Forced writes off for as long as it lives, on again at restore() or, on a failure or a stop, in
-// its destructor: the published file must carry the template's setting.
+// Forced writes off for as long as it lives, on again when the copies are done or, on a failure or
+// a stop, in its destructor: the published file must carry the template's setting. The engine
+// changes the setting safely only with no other attachment open, so the mobile connection is
+// closed around each change; it holds no rows yet at the start, and at the end closing it is what
+// commits the last rows anyway.
 class ForcedWritesOff {
 public:
-    explicit ForcedWritesOff(Connection& mobile) : mobile_(mobile), was_(mobile.forcedWrites()) {
-        if (was_)
+    explicit ForcedWritesOff(TDMSistemaCadastro& dm)
+        : mobile_(dm.FDConnectionBancoMovel), was_(mobile_.forcedWrites()) {
+        if (was_) {
             mobile_.setForcedWrites(false);
+            mobile_.open();
+            dm.FDTransactionBancoMovel.start();
+        }
     }
     ~ForcedWritesOff() {
+        if (!was_)
+            return;
         try {
-            restore();
+            mobile_.setForcedWrites(true);
         } catch (...) {
             // The failure being reported matters more; the file is rebuilt on the next run.
         }
@@ -58,10 +67,13 @@ public:
     ForcedWritesOff(const ForcedWritesOff&) = delete;
     ForcedWritesOff& operator=(const ForcedWritesOff&) = delete;
 
-    void restore() {
-        if (was_ && mobile_.connected()) {
+    // Closes the mobile connection, committing, and puts forced writes back.
+    void close() {
+        if (was_) {
             was_ = false;
             mobile_.setForcedWrites(true);
+        } else {
+            mobile_.close();
         }
     }
 
@@ -87,15 +99,11 @@ void flushToDisk(const std::string& path) {
 } // namespace
 
 void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host) {
-    Connection& mobile = dm.FDConnectionBancoMovel;
-    {
-        ForcedWritesOff unforced(mobile);
-        for (const CopyEntry& e : tableCopies)
-            runTableCopy(e.copy, dm, host);
-        unforced.restore();
-    }
-    const std::string file = mobile.param("Database");
-    mobile.close();
+    const std::string file = dm.FDConnectionBancoMovel.param("Database");
+    ForcedWritesOff unforced(dm);
+    for (const CopyEntry& e : tableCopies)
+        runTableCopy(e.copy, dm, host);
+    unforced.close();
     flushToDisk(file);
 }
 

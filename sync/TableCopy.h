@@ -75,10 +75,10 @@ struct TableCopy {
     std::string_view endLine;
 
     // Deviations.
-    bool cursorOnSource = false;  // the insert cursor's SELECT runs on the source connection
-    bool commitAfterPost = false; // commit-retaining after every posted row
+    bool cursorOnSource = false;          // the insert cursor's SELECT runs on the source connection
+    bool commitAfterPost = false;         // commit-retaining after every posted row
     std::vector<Constant> constants = {}; // after the field copies
-    RowHook beforePost = nullptr;    // after the constants, before the post
+    RowHook beforePost = nullptr;         // after the constants, before the post
     KeyLoop keys = {};
     ChildCopy child = {};
     // A further selection into the same table, run after this one under the same header: it

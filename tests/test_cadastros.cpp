@@ -332,12 +332,9 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
         int position;
     };
     const Step steps[] = {
-        {"sincronizaUsuarios", "usuarios", 2, 2},
-        {"sincronizaClasFiscal", "clasfiscal", 2, 2},
-        {"sincronizaProdutos", "produtos", 5, 2},
-        {"sincronizaCategorias", "categorias", 2, 2},
-        {"sincronizaEmpresas", "empresas", 10, 7},
-        {"sincronizaTabelaPreco", "tabelapreco", 2, 2},
+        {"sincronizaUsuarios", "usuarios", 2, 2},  {"sincronizaClasFiscal", "clasfiscal", 2, 2},
+        {"sincronizaProdutos", "produtos", 5, 2},  {"sincronizaCategorias", "categorias", 2, 2},
+        {"sincronizaEmpresas", "empresas", 10, 7}, {"sincronizaTabelaPreco", "tabelapreco", 2, 2},
     };
     for (const Step& step : steps) {
         vela::runTableCopy(vela::findCopy(step.method).copy, dm, frm);
