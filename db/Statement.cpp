@@ -54,8 +54,8 @@ void Statement::prepare() {
     handle_.reset(att->prepare(&st, tra.handle(), 0, parsed_.sql.c_str(), SQL_DIALECT_V6,
                                Firebird::IStatement::PREPARE_PREFETCH_METADATA));
     generation_ = connection_.generation();
-    params_ = Message(handle_->getInputMetadata(&st));
-    row_ = Message(handle_->getOutputMetadata(&st));
+    params_ = Message(handle_->getInputMetadata(&st), st);
+    row_ = Message(handle_->getOutputMetadata(&st), st);
     // Parameter names come from the text, not from the server.
     for (size_t k = 0; k < names_.size(); ++k)
         for (unsigned pos : paramsByName_[k])

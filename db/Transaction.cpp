@@ -11,13 +11,10 @@ Transaction::Transaction(Connection& connection, Mode mode) : connection_(connec
 Transaction::~Transaction() {
     if (connection_.defaultTransaction() == this)
         connection_.setDefaultTransaction(nullptr);
-    if (!handle_)
-        return;
     // A destructor must not throw: whatever is left open is committed if possible, else rolled back.
     try {
-        commit();
+        endWithConnection();
     } catch (...) {
-        drop();
     }
 }
 
