@@ -25,15 +25,16 @@ protected:
 
 private:
     void changed();
-    void repaintNow();
+    void askRepaint();
 
     static constexpr int kRepaintInterval = 40; // ms
     int min_ = 0;
     int max_ = 100;
     int pos_ = 0;
-    int shownPercent_ = 0;
+    int paintedPercent_ = -1;     // what the last paint drew; -1 before the first one
+    bool repaintAsked_ = false;   // an update() not painted yet: it will draw the value of then
+    bool repaintPending_ = false; // a delayed check is on its way
     QElapsedTimer sinceRepaint_;
-    bool repaintPending_ = false;
 };
 
 } // namespace vela

@@ -1,6 +1,7 @@
 #include "app/RunLog.h"
 
 #include "common/Cp1252.h"
+#include "common/Error.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -8,6 +9,10 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace vela {
 
@@ -19,6 +24,53 @@ QString fromCp1252(std::string_view bytes) {
 
 std::string toCp1252(const QString& text) {
     return cp1252::fromUtf16({reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())});
+}
+
+LogHead::LogHead() : file_(std::tmpfile()) {}
+
+void LogHead::append(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (file_ && buffer_.size() >= kChunk)
+        spill();
+}
+
+void LogHead::spill() {
+    int fd = fileno(file_.get());
+    size_t done = 0;
+    while (done < buffer_.size()) {
+        ssize_t n = ::pwrite(fd, buffer_.data() + done, buffer_.size() - done, static_cast<off_t>(written_ + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A full or failing disk: what the file holds comes back, and the head stays in memory.
+            std::string all;
+            readInto(all);
+            buffer_.insert(0, all, 0, written_);
+            file_.reset();
+            written_ = 0;
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+    written_ += done;
+    buffer_.clear();
+}
+
+void LogHead::readInto(std::string& out) const {
+    size_t at = out.size();
+    if (file_) {
+        out.resize(at + written_);
+        size_t got = 0;
+        while (got < written_) {
+            ssize_t n = ::pread(fileno(file_.get()), out.data() + at + got, written_ - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw Error("Cannot read the run log's temporary file: " + std::string(std::strerror(errno)));
+            got += static_cast<size_t>(n);
+        }
+    }
+    out += buffer_;
 }
 
 RunLog::RunLog(QPlainTextEdit* memo) : memo_(memo) {
@@ -59,7 +111,7 @@ void RunLog::flush() {
         size_t at = pending_.size() - 2;
         for (int n = 0; n < kShownLines; ++n)
             at = pending_.rfind("\r\n", at - 1);
-        head_.append(pending_, 0, at + 2);
+        head_.append(std::string_view(pending_).substr(0, at + 2));
         shown = std::string_view(pending_).substr(at + 2);
     }
     QString text = fromCp1252(shown.substr(0, shown.size() - 2));
@@ -109,8 +161,8 @@ void RunLog::trim() {
     QTextBlock keep = doc->findBlockByNumber(excess);
     for (QTextBlock block = doc->begin(); block != keep; block = block.next()) {
         for (const QString& line : splitBlocks(block.text())) {
-            head_ += toCp1252(line);
-            head_ += "\r\n";
+            head_.append(toCp1252(line));
+            head_.append("\r\n");
         }
     }
     QTextCursor cursor(doc);
@@ -121,28 +173,33 @@ void RunLog::trim() {
 
 void RunLog::moveBoxToHead() {
     for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
-        head_ += toCp1252(line);
-        head_ += "\r\n";
+        head_.append(toCp1252(line));
+        head_.append("\r\n");
     }
     memo_->document()->clear();
+}
+
+QStringList splitLines(std::string_view text) {
+    QStringList out;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = std::min(text.find("\r\n", at), text.size());
+        out.append(fromCp1252(text.substr(at, end - at)));
+        at = end + 2;
+    }
+    return out;
 }
 
 QStringList RunLog::lines() {
     // The raw text keeps non-breaking blanks (toPlainText would turn them into blanks).
     std::string content = fileContent();
     content.resize(content.size() - 2);
-    QStringList out;
-    for (size_t at = 0; at < content.size();) {
-        size_t end = content.find("\r\n", at);
-        out.append(fromCp1252(std::string_view(content).substr(at, end - at)));
-        at = end + 2;
-    }
-    return out;
+    return splitLines(content);
 }
 
 std::string RunLog::fileContent() {
     flush();
-    std::string out = head_;
+    std::string out;
+    head_.readInto(out);
     for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
         out += toCp1252(line);
         out += "\r\n";

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,10 +13,33 @@ class QPlainTextEdit;
 
 namespace vela {
 
+// The part of the run log no longer in the box, in Windows-1252, each line followed by CR LF. It
+// lives in an unnamed temporary file (gone with the process, however it ends), so a million-row run
+// does not hold its 36 MB of text in memory; in memory only where no temporary file can be made.
+class LogHead {
+public:
+    LogHead();
+    void append(std::string_view bytes);
+    // Appends the whole head to out.
+    void readInto(std::string& out) const;
+
+private:
+    void spill();
+
+    struct Close {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    static constexpr size_t kChunk = 1 << 20;
+    std::unique_ptr<std::FILE, Close> file_;
+    size_t written_ = 0; // bytes in the file
+    std::string buffer_; // the bytes after them
+};
+
 // The run log: the lines of Memo1. Appended lines are shown in batches (at most every ~50 ms) so
-// a long table copy is not bound by repaints. The box keeps the last few thousand lines; older ones
-// move, exactly as the box held them (typing included), into a compact Windows-1252 head, so a
-// million-row run costs the size of its text and not a widget structure per line.
+// a long table copy is not bound by repaints. The box keeps only a few hundred lines, more than it
+// shows; older ones move, exactly as the box held them (typing included), into the head. Every
+// line that enters the box costs a text block made and later removed, several microseconds, so a
+// batch's lines beyond what the box keeps go straight to the head and never become blocks.
 class RunLog {
 public:
     explicit RunLog(QPlainTextEdit* memo);
@@ -34,15 +59,17 @@ private:
     void trim();
     void moveBoxToHead();
 
-    static constexpr int kShownLines = 5000;
+    static constexpr int kShownLines = 250;
 
     QPlainTextEdit* memo_;
-    std::string head_;    // lines no longer in the box, each followed by CR LF
+    LogHead head_;
     std::string pending_; // Windows-1252 lines not yet shown, each followed by CR LF
     int pendingLines_ = 0;
     QElapsedTimer sinceFlush_;
 };
 
+// The lines of a Windows-1252 text whose lines end in CR LF; the last one may lack it.
+QStringList splitLines(std::string_view text);
 QString fromCp1252(std::string_view bytes);
 std::string toCp1252(const QString& text);
 

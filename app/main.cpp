@@ -1,4 +1,5 @@
 #include "app/Settings.h"
+#include "app/Startup.h"
 #include "app/principal.h"
 #include "db/Firebird.h"
 #include "db/ModuloDadosCadastro.h"
@@ -9,6 +10,8 @@
 #include <memory>
 
 int main(int argc, char** argv) {
+    vela::keepFirstArgument(argc, argv);
+    vela::dropEnvironmentWarnings();
     // Scheduled runs often have no display: draw nowhere rather than fail to start.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))

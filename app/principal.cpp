@@ -2,12 +2,11 @@
 
 #include "app/Gauge.h"
 #include "app/Maquinas.h"
+#include "app/NormalCursor.h"
+#include "app/Startup.h"
 #include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
-#include "publish/FileSize.h"
-#include "publish/FtpClient.h"
-#include "publish/GaugeScale.h"
-#include "publish/RemotePath.h"
+#include "publish/UploadStep.h"
 #include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
@@ -41,9 +40,12 @@ QString text(const std::exception& e) {
 }
 
 // The busy pointer while the database is worked on, and no second step started from inside one.
+// Disabling the buttons moves the focus on to a text field; it comes back to the step's button, so
+// the next key pressed does not replace a path.
 class StepGuard {
 public:
-    explicit StepGuard(TfrmPrincipal& w) : w_(w) {
+    StepGuard(TfrmPrincipal& w, QPushButton* starter, RunProgress::Step step) : w_(w), starter_(starter) {
+        w_.progress().stepBegan(step);
         w_.Button5->setEnabled(false);
         w_.Button3->setEnabled(false);
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -52,10 +54,13 @@ public:
         QApplication::restoreOverrideCursor();
         w_.Button5->setEnabled(true);
         w_.Button3->setEnabled(true);
+        starter_->setFocus(Qt::OtherFocusReason);
+        w_.progress().stepEnded();
     }
 
 private:
     TfrmPrincipal& w_;
+    QPushButton* starter_;
 };
 
 std::optional<QString> writeFile(const QString& path, const std::string& bytes) {
@@ -80,6 +85,14 @@ std::optional<QString> writeFile(const QString& path, const std::string& bytes) 
     return std::nullopt;
 }
 
+// The company's trade name, NOMEFANTASIA of the first row; empty without a row or for NULL.
+std::string nomeFantasia(TDMSistemaCadastro& dm) {
+    Query& empresa = dm.FDQueryEmpresa;
+    empresa.close();
+    empresa.open();
+    return empresa.eof() ? std::string() : std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA")));
+}
+
 } // namespace
 
 TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
@@ -87,7 +100,7 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
       Edit2(new QLineEdit(this)), Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
       Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)), Gauge1(new Gauge(this)),
       Memo1(new QPlainTextEdit(this)), Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)),
-      settings_(settings), log_(Memo1) {
+      settings_(settings), log_(Memo1), progress_(this, Gauge1, QStringLiteral("frmPrincipal")) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("frmPrincipal"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -118,6 +131,7 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setTabChangesFocus(true);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(184, 16, 217, 25);
     Button1->setVisible(false);
@@ -149,22 +163,20 @@ void TfrmPrincipal::showEvent(QShowEvent* event) {
 }
 
 void TfrmPrincipal::FormShow() {
-    QStringList args = QCoreApplication::arguments();
-    QString first = args.size() > 1 ? args.at(1) : QString();
+    QString first = firstArgument();
     for (QChar& c : first)
         if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
             c = QChar(c.unicode() - 'a' + 'A');
     if (first != QLatin1String("EXECUTAR"))
         return;
     unattended_ = true;
-    if (!runStep1() || ended_)
-        return;
-    if (!runStep2() || ended_)
-        return;
-    appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
-    if (!saveLog())
-        return;
-    endProgram(0);
+    progress_.setUnattended(true);
+    if (runStep1() && !ended_ && runStep2() && !ended_) {
+        appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
+        if (saveLog())
+            endProgram(0);
+    }
+    progress_.finish(); // a sequence cut short leaves the window waiting; its summary is due now
 }
 
 // ---- run log, gauge, events -------------------------------------------------------------------
@@ -210,8 +222,10 @@ bool TfrmPrincipal::saveLog() {
 
 void TfrmPrincipal::errorBox(const QString& message) {
     lastError_ = message;
+    progress_.failed(message);
     log_.flush();
     if (!headless_) {
+        NormalCursor normal;
         QMessageBox::critical(this, QCoreApplication::applicationName(), message);
         return;
     }
@@ -227,6 +241,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
 }
 
 void TfrmPrincipal::failAndEnd(const QString& message) {
+    progress_.failed(message);
     appendLine(message);
     if (!saveLog())
         return;
@@ -236,6 +251,7 @@ void TfrmPrincipal::failAndEnd(const QString& message) {
 void TfrmPrincipal::endProgram(int code) {
     ended_ = true;
     exitCode_ = code;
+    progress_.finish();
     log_.flush();
     if (dm_) {
         try {
@@ -282,7 +298,7 @@ void TfrmPrincipal::Button1Click() {
 }
 
 bool TfrmPrincipal::runStep1() {
-    StepGuard guard(*this);
+    StepGuard guard(*this, Button5, RunProgress::Step::Sync);
     try {
         readMaquinas();
         Button1Click();
@@ -311,80 +327,51 @@ void TfrmPrincipal::Button5Click() {
 // ---- step 2: the upload -----------------------------------------------------------------------
 
 bool TfrmPrincipal::runStep2() {
-    StepGuard guard(*this);
-    const std::string local = QFile::encodeName(Edit1->text()).toStdString();
-    std::int64_t localSize = 0;
+    StepGuard guard(*this, Button3, RunProgress::Step::Upload);
+    std::optional<UploadStep> upload;
     try {
-        Gauge1->setProgress(0);
-        localSize = tamanhoArquivo(local);
-        uploadScale_ = std::make_unique<GaugeScale>(localSize);
-        Gauge1->setMaxValue(uploadScale_->maximum());
+        upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(Edit1->text()).toStdString());
+        upload->measure();
     } catch (const std::exception& e) {
         errorBox(text(e));
         return false;
     }
-
-    FtpSettings ftp;
-    ftp.host = settings_.ftpHost.toStdString();
-    ftp.port = settings_.ftpPort;
-    IdFTP1 = std::make_unique<FtpClient>(ftp);
     try {
-        IdFTP1->connect();
+        upload->connect();
     } catch (const std::exception& e) {
         appendLine(text(e));
         stopSilently();
         return false;
     }
-
     std::string tradeName;
     try {
-        Query& empresa = dm_->FDQueryEmpresa;
-        empresa.close();
-        empresa.open();
-        if (!empresa.eof())
-            tradeName = std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA")));
+        tradeName = nomeFantasia(*dm_);
     } catch (const std::exception& e) {
-        IdFTP1->close();
+        upload->close();
         errorBox(text(e));
         return false;
     }
-
     try {
-        checkRemoteFolder(tradeName);
-        IdFTP1WorkBegin();
-        const std::string remote = remotePath(tradeName);
-        IdFTP1->store(local, remote, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
-        // A 226 reply is not proof enough that the whole file arrived.
-        if (auto size = IdFTP1->remoteSize(remote); size && *size != localSize)
-            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " + std::to_string(localSize));
-        IdFTP1->quit();
+        lastUpload_ = upload->send(tradeName);
     } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;
     }
-    appendLine(QStringLiteral("Exportação Concluída."));
     log_.flush();
     return true;
 }
 
 void TfrmPrincipal::stopSilently() {
     log_.flush();
+    const QStringList lines = unattended_ ? log_.lines() : QStringList();
+    progress_.failed(lines.isEmpty() ? QString() : lines.last());
     if (headless_ && unattended_) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
-        const QStringList lines = log_.lines();
         std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
         if (auto error = writeFile(logFilePath(), log_.fileContent()))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
     }
-}
-
-void TfrmPrincipal::IdFTP1WorkBegin() {}
-
-void TfrmPrincipal::IdFTP1Work(std::int64_t bytesSoFar) {
-    Gauge1->setProgress(uploadScale_->position(bytesSoFar));
-    appendLine(QString::number(bytesSoFar));
-    QCoreApplication::processEvents();
 }
 
 void TfrmPrincipal::Button3Click() {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/RunLog.h"
+#include "app/RunProgress.h"
 #include "app/Settings.h"
+#include "publish/UploadStep.h"
 #include "sync/CopyHost.h"
 
 #include <QWidget>
@@ -16,14 +18,12 @@ class QPushButton;
 
 namespace vela {
 
-class FtpClient;
 class Gauge;
-class GaugeScale;
 class TDMSistemaCadastro;
 
 // The main window: the two steps as buttons, the gauge and the run log. The table copies are its
-// methods; they borrow the data module's objects.
-class TfrmPrincipal : public QWidget, public CopyHost {
+// methods; they borrow the data module's objects. Step 2 runs publish/'s UploadStep.
+class TfrmPrincipal : public QWidget, public CopyHost, public UploadHost {
 public:
     explicit TfrmPrincipal(const AppSettings& settings, QWidget* parent = nullptr);
     ~TfrmPrincipal() override;
@@ -45,15 +45,17 @@ public:
     void Button5Click();
     void Button1Click();
     void Button3Click();
-    void IdFTP1WorkBegin();
-    void IdFTP1Work(std::int64_t bytesSoFar);
 
-    // CopyHost
+    // CopyHost and UploadHost
     void appendLog(std::string_view line) override;
     void setGaugePosition(int position) override;
     void setGaugeMaximum(int maximum) override;
     void stepGauge() override;
     void processEvents() override;
+    void tableStarted(std::string_view title) override { progress_.tableStarted(title); }
+    void rowCopied() override { progress_.rowCopied(); }
+    void uploadBegan(std::int64_t) override { progress_.uploadBegan(); }
+    void uploadProgress(std::int64_t bytesSoFar, std::int64_t) override { progress_.bytesSent(bytesSoFar); }
 
     void appendLine(const QString& line);
     QString logFilePath() const;
@@ -65,6 +67,11 @@ public:
     bool headless() const { return headless_; }
     // The last message shown in (or, headless, instead of) the error box.
     const QString& lastError() const { return lastError_; }
+    // Whether nobody can answer a box here; decided from the platform, set by tests that answer.
+    void setHeadless(bool headless) { headless_ = headless; }
+    RunProgress& progress() { return progress_; }
+    // Bytes and seconds of the last upload that succeeded.
+    const UploadResult& lastUpload() const { return lastUpload_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -80,9 +87,9 @@ private:
 
     AppSettings settings_;
     TDMSistemaCadastro* dm_ = nullptr;
-    std::unique_ptr<FtpClient> IdFTP1;
-    std::unique_ptr<GaugeScale> uploadScale_;
+    UploadResult lastUpload_;
     RunLog log_;
+    RunProgress progress_;
     bool shown_ = false;
     bool unattended_ = false;
     bool headless_ = false;

@@ -535,6 +535,14 @@ void print(const Scale& sc) {
     std::printf("  repaint gaps over 100 ms: %.0f, %.2f s in all; setup before the first table: %.2f s\n",
                 sc.window->report.number("paint_gaps_over_100ms"),
                 sc.window->report.number("paint_gaps_over_100ms_seconds"), sc.window->report.number("setup_seconds"));
+    std::printf("  repaint gaps over 250 ms: %.0f, %.0f of them not inside one database call%s%s\n",
+                sc.window->report.number("paint_gaps_over_250ms"),
+                sc.window->report.number("paint_gaps_over_250ms_not_one_database_call"),
+                sc.window->report.text("paint_gaps_over_250ms_calls").empty() ? "" : "\n    ",
+                sc.window->report.text("paint_gaps_over_250ms_calls").c_str());
+    if (sc.rawAsync)
+        std::printf("  window step 1 / raw loop with forced writes off: %.2f\n",
+                    ratio(win, sc.rawAsync->report.number("seconds")));
     std::printf("  %-26s %9s %9s %9s %9s %9s %7s\n", "table copy", "rows", "window s", "engine s", "raw s", "server s",
                 "win/raw");
     for (const auto& c : sc.copies) {
@@ -577,6 +585,12 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
           ratio(top.window->report.number("seconds"), top.server->report.number("seconds")));
     j.num("window_overhead_us_per_row",
           perRowUs(top.window->report.number("seconds") - top.engine->report.number("seconds"), n), 2);
+    if (top.rawAsync)
+        j.num("run_to_raw_fw_off_ratio",
+              ratio(top.window->report.number("seconds"), top.rawAsync->report.number("seconds")));
+    j.num("repaint_gaps_over_250ms", top.window->report.number("paint_gaps_over_250ms"), 0);
+    j.num("repaint_gaps_over_250ms_not_one_database_call",
+          top.window->report.number("paint_gaps_over_250ms_not_one_database_call"), 0);
     if (top.uploadStatus == "measured")
         j.num("upload_to_curl_ratio", ratio(top.curlSeconds, top.uploadSeconds));
     else
@@ -601,6 +615,14 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
                   1024.0 / rows,
               1);
         j.num("log_mb_per_million_rows", (top.binaryLogBytes - low.binaryLogBytes) / 1048576.0 / rows, 1);
+        // Step 1's peak memory at each size side by side, and how much the largest needs over the
+        // smallest.
+        j.open("step1_peak_rss_mb_by_rows_generated");
+        for (const Scale& sc : scales)
+            j.num(std::to_string(sc.generated).c_str(), sc.window->report.number("peak_rss_kib_after_run") / 1024.0, 1);
+        j.close();
+        j.num("step1_peak_rss_growth", ratio(top.window->report.number("peak_rss_kib_after_run"),
+                                             low.window->report.number("peak_rss_kib_after_run")));
     }
     j.open("scales", '[');
     for (const Scale& sc : scales) {
@@ -645,6 +667,9 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.num("engine_overhead_cpu_us_per_row",
               perRowUs(sc.engine->report.number("cpu_seconds") - sc.raw->report.number("cpu_seconds"), rows), 2);
         j.num("run_to_raw_ratio", ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
+        if (sc.rawAsync)
+            j.num("run_to_raw_fw_off_ratio",
+                  ratio(sc.window->report.number("seconds"), sc.rawAsync->report.number("seconds")));
         j.num("window_overhead_us_per_row",
               perRowUs(sc.window->report.number("seconds") - sc.engine->report.number("seconds"), rows), 2);
         j.num("engine_overhead_us_per_row",
@@ -659,6 +684,10 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.str("max_repaint_gap_in", sc.window->report.text("max_paint_gap_in"));
         j.num("repaint_gaps_over_100ms", sc.window->report.number("paint_gaps_over_100ms"), 0);
         j.num("repaint_gaps_over_100ms_seconds", sc.window->report.number("paint_gaps_over_100ms_seconds"), 2);
+        j.num("repaint_gaps_over_250ms", sc.window->report.number("paint_gaps_over_250ms"), 0);
+        j.num("repaint_gaps_over_250ms_not_one_database_call",
+              sc.window->report.number("paint_gaps_over_250ms_not_one_database_call"), 0);
+        j.str("repaint_gaps_over_250ms_calls", sc.window->report.text("paint_gaps_over_250ms_calls"));
         if (sc.windowAsync) {
             j.num("forced_writes_off_max_repaint_gap_ms", sc.windowAsync->report.number("max_paint_gap_ms"), 0);
             j.num("forced_writes_off_repaint_gaps_over_100ms", sc.windowAsync->report.number("paint_gaps_over_100ms"),
@@ -709,6 +738,15 @@ int allMain(const Options& o) {
         runScale(sc, o, ftp);
         print(sc);
         scales.push_back(std::move(sc));
+    }
+    if (scales.size() > 1) {
+        std::printf("\npeak memory of step 1:");
+        for (const Scale& sc : scales)
+            std::printf(" %.1f MB at %lld rows;", sc.window->report.number("peak_rss_kib_after_run") / 1024.0,
+                        sc.generated);
+        std::printf(" largest / smallest %.2f\n",
+                    ratio(scales.back().window->report.number("peak_rss_kib_after_run"),
+                          scales.front().window->report.number("peak_rss_kib_after_run")));
     }
     if (!o.json.empty()) {
         writeJson(scales, o);

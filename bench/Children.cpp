@@ -18,13 +18,21 @@
 #include <QEvent>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cxxabi.h>
+#include <execinfo.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <pthread.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -203,17 +211,139 @@ private:
     }
 };
 
+// A call of the database layer (a statement, a transaction, a connection).
+bool isDatabaseCall(const std::string& call) {
+    for (const char* c : {"vela::Query::", "vela::Statement::", "vela::Command::", "vela::Transaction::",
+                          "vela::Connection::", "vela::InsertCursor::", "vela::TDMSistemaCadastro::"})
+        if (call.rfind(c, 0) == 0)
+            return true;
+    return false;
+}
+
 // Notes when the run log box and the gauge are painted.
 class PaintClock : public QObject {
 public:
     std::vector<Clock::time_point> paints;
+    std::atomic<Clock::rep> last{0};
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             paints.push_back(Clock::now());
+            last = paints.back().time_since_epoch().count();
+        }
         return QObject::eventFilter(watched, event);
     }
+};
+
+// Finds out what the window's thread is doing while nothing is painted: after 100 ms without a
+// paint, a thread of its own interrupts it every 50 ms and keeps its stack; the call a stack is
+// in is read afterwards from the program's own symbols (vela_bench links with -rdynamic).
+class StallSampler {
+public:
+    struct Sample {
+        Clock::time_point at;
+        std::array<void*, 48> frames{};
+        int depth = 0;
+    };
+
+    explicit StallSampler(PaintClock& paints) : paints_(paints), target_(pthread_self()) {
+        // backtrace loads its unwinder on first use, which must not happen inside the handler.
+        void* warm[4];
+        backtrace(warm, 4);
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {
+            Sample* s = current_.load();
+            if (s) {
+                s->depth = backtrace(s->frames.data(), static_cast<int>(s->frames.size()));
+                current_ = nullptr;
+            }
+        };
+        sa.sa_flags = SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        sigaction(kSignal, &sa, &previous_);
+        samples_.resize(kMaxSamples);
+        watcher_ = std::thread([this] { watch(); });
+    }
+    ~StallSampler() { stop(); }
+
+    void stop() {
+        if (!watcher_.joinable())
+            return;
+        stop_ = true;
+        watcher_.join();
+        sigaction(kSignal, &previous_, nullptr);
+        samples_.resize(taken_);
+    }
+    const std::vector<Sample>& samples() const { return samples_; }
+
+    // The innermost call of the program's own code in a stack, with the table copy step it
+    // serves ("vela::Query::open() in vela::TableCopier::openSource()").
+    static std::string call(const Sample& s) {
+        char** symbols = backtrace_symbols(s.frames.data(), s.depth);
+        std::vector<std::string> ours;
+        for (int i = 0; i < s.depth && symbols; ++i) {
+            std::string text = symbols[i];
+            size_t open = text.find('('), plus = text.find('+', open);
+            if (open == std::string::npos || plus == std::string::npos)
+                continue;
+            std::string mangled = text.substr(open + 1, plus - open - 1);
+            int status = 0;
+            char* name = abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status);
+            std::string demangled = status == 0 && name ? name : mangled;
+            std::free(name);
+            if (demangled.rfind("vela::", 0) == 0 && demangled.find("StallSampler") == std::string::npos &&
+                demangled.find("fb::Status") == std::string::npos)
+                ours.push_back(demangled);
+        }
+        std::free(symbols);
+        if (ours.empty())
+            return "outside the program's code";
+        std::string out = ours.front();
+        for (size_t i = 1; i < ours.size(); ++i)
+            if (ours[i].find("TableCopier::") != std::string::npos || ours[i].find("sincroniza") != std::string::npos ||
+                ours[i].find("TfrmPrincipal::") != std::string::npos) {
+                if (ours[i] != out)
+                    out += " in " + ours[i];
+                break;
+            }
+        return out;
+    }
+
+private:
+    static constexpr int kSignal = SIGURG;
+    static constexpr size_t kMaxSamples = 4000;
+
+    void watch() {
+        Clock::time_point lastSample{};
+        while (!stop_ && taken_ < kMaxSamples) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            auto now = Clock::now();
+            Clock::time_point painted{Clock::duration(paints_.last.load())};
+            if (paints_.last.load() == 0 || now - painted < std::chrono::milliseconds(100) ||
+                now - lastSample < std::chrono::milliseconds(50))
+                continue;
+            Sample& s = samples_[taken_];
+            s.at = now;
+            current_ = &s;
+            pthread_kill(target_, kSignal);
+            for (int i = 0; i < 200 && current_.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            if (current_.exchange(nullptr))
+                continue; // not answered: no sample
+            ++taken_;
+            lastSample = now;
+        }
+    }
+
+    PaintClock& paints_;
+    pthread_t target_;
+    struct sigaction previous_ {};
+    std::vector<Sample> samples_;
+    size_t taken_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread watcher_;
+    static inline std::atomic<Sample*> current_{nullptr};
 };
 
 } // namespace
@@ -247,10 +377,13 @@ int windowMain(const ChildOptions& o) {
         w.Memo1->viewport()->installEventFilter(&paints);
         w.Gauge1->installEventFilter(&paints);
 
+        StallSampler sampler(paints);
         auto t0 = Clock::now();
+        paints.last = t0.time_since_epoch().count();
         double c0 = cpuSeconds();
         w.Button5Click();
         auto t1 = Clock::now();
+        sampler.stop();
         auto [hwm, rss] = memoryKiB();
         rep.set("seconds", seconds(t0, t1));
         rep.set("cpu_seconds", cpuSeconds() - c0);
@@ -276,11 +409,47 @@ int windowMain(const ChildOptions& o) {
         long long stalls = 0;
         double stalled = 0;
         Clock::time_point prev = t0;
+        // Each gap over 250 ms is named by the calls the window's thread was found in during it; a
+        // gap where every sample shows the same database call is inside that one call.
+        std::string longGaps;
+        long long longGapCount = 0, longGapsElsewhere = 0;
         auto consider = [&](Clock::time_point at) {
             double gap = seconds(prev, at);
             if (gap > 0.1) {
                 ++stalls;
                 stalled += gap;
+            }
+            if (gap > 0.25) {
+                ++longGapCount;
+                std::vector<std::string> calls;
+                for (const auto& sample : sampler.samples())
+                    if (sample.at > prev && sample.at < at)
+                        calls.push_back(StallSampler::call(sample));
+                bool single = !calls.empty() && std::all_of(calls.begin(), calls.end(), [&](const std::string& c) {
+                    return c == calls.front() && isDatabaseCall(c);
+                });
+                if (!single)
+                    ++longGapsElsewhere;
+                std::string table = "setup";
+                for (const auto& m : w.marks)
+                    if (m.at <= prev)
+                        table = std::string(m.copy->name);
+                char head[64];
+                std::snprintf(head, sizeof head, "%.0f ms in %s: ", gap * 1000.0, table.c_str());
+                longGaps += (longGaps.empty() ? "" : "; ") + std::string(head);
+                if (single)
+                    longGaps += calls.front();
+                else {
+                    // The calls in the order met, each with its samples (50 ms apart).
+                    longGaps += "not one database call:";
+                    for (size_t i = 0; i < calls.size();) {
+                        size_t j = i;
+                        while (j < calls.size() && calls[j] == calls[i])
+                            ++j;
+                        longGaps += " [" + calls[i] + " x" + std::to_string(j - i) + "]";
+                        i = j;
+                    }
+                }
             }
             if (gap > worst) {
                 worst = gap;
@@ -306,6 +475,9 @@ int windowMain(const ChildOptions& o) {
         rep.set("max_paint_gap_in", where);
         rep.set("paint_gaps_over_100ms", static_cast<double>(stalls));
         rep.set("paint_gaps_over_100ms_seconds", stalled);
+        rep.set("paint_gaps_over_250ms", static_cast<double>(longGapCount));
+        rep.set("paint_gaps_over_250ms_not_one_database_call", static_cast<double>(longGapsElsewhere));
+        rep.set("paint_gaps_over_250ms_calls", longGaps);
 
         std::string content = w.runLog().fileContent();
         size_t lines = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <optional>
 #include <sys/stat.h>
 #include <system_error>
@@ -18,6 +19,21 @@ namespace {
 
 constexpr const char* kConnectionGone = "The FTP connection was closed before QUIT.";
 constexpr const char* kQuitUnanswered = "The FTP server did not answer QUIT.";
+
+// Large blocks cut the round trips between curl and the disk; curl's default is 64 KiB.
+constexpr long kUploadBlock = 1024 * 1024;
+
+// While the server is awaited the caller is serviced at least this often.
+constexpr int kWaitSliceMs = 50;
+
+struct MultiCleanup {
+    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+};
+
+struct CurlList {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using Commands = std::unique_ptr<curl_slist, CurlList>;
 
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -34,8 +50,13 @@ struct FtpClient::Session {
     explicit Session(FtpSettings s) : settings(std::move(s)) { handle(); }
 
     FtpSettings settings;
+    // Keeps the connection between requests. Ours rather than the one curl_easy_perform makes, so
+    // that the waits for the server come in short slices with the caller serviced between them.
+    // Declared first so that it goes last, saying QUIT on a connection still open.
+    std::unique_ptr<CURLM, MultiCleanup> multi;
     std::optional<CurlHandle> curl; // empty after close(); made again on the next use
     FtpReplies replies;
+    Waiting waiting;
 
     // Set only while a store runs.
     std::FILE* source = nullptr;
@@ -48,6 +69,11 @@ struct FtpClient::Session {
     bool refusedConnection = false;
 
     CurlHandle& handle() {
+        if (!multi) {
+            multi.reset(curl_multi_init());
+            if (!multi)
+                throw Error("curl_multi_init failed", CURLE_FAILED_INIT);
+        }
         if (!curl) {
             CurlHandle fresh;
             configure(fresh);
@@ -88,15 +114,85 @@ struct FtpClient::Session {
         h.set(CURLOPT_READDATA, this);
         h.set(CURLOPT_XFERINFOFUNCTION, &Session::onProgress);
         h.set(CURLOPT_XFERINFODATA, this);
+        h.set(CURLOPT_NOPROGRESS, 0L);
+        h.set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBlock);
+        // Without these curl prints what it "downloads" to standard output: for SIZE, header-like
+        // lines ("Content-Length: ...").
+        h.set(CURLOPT_WRITEFUNCTION, &Session::discard);
+        h.set(CURLOPT_HEADERFUNCTION, &Session::discard);
+        h.set(CURLOPT_USE_SSL, settings.tls == FtpSettings::Tls::Require ? long{CURLUSESSL_ALL}
+                               : settings.tls == FtpSettings::Tls::Try   ? long{CURLUSESSL_TRY}
+                                                                         : long{CURLUSESSL_NONE});
+        h.set(CURLOPT_FTPSSLAUTH, long{CURLFTPAUTH_TLS});
+        if (!settings.caFile.empty())
+            h.set(CURLOPT_CAINFO, settings.caFile.c_str());
         h.set(CURLOPT_OPENSOCKETDATA, this);
     }
 
     std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
 
+    // An exception parked by a callback, or thrown by waiting, comes out here unchanged; leaving
+    // early aborts the request.
     CURLcode perform(CurlHandle& h) {
         replies.clear();
         h.clearError();
-        return curl_easy_perform(h.get());
+        callbackError = nullptr;
+        CURLM* m = multi.get();
+        if (const CURLMcode added = curl_multi_add_handle(m, h.get()); added != CURLM_OK)
+            throw Error(curl_multi_strerror(added), CURLE_FAILED_INIT);
+        struct Detach {
+            CURLM* m;
+            CURL* e;
+            ~Detach() { curl_multi_remove_handle(m, e); }
+        } detach{m, h.get()};
+        for (int running = 1;;) {
+            if (const CURLMcode mc = curl_multi_perform(m, &running); mc != CURLM_OK)
+                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
+            rethrowParked();
+            if (!running)
+                break;
+            int active = 0;
+            if (const CURLMcode mc = curl_multi_poll(m, nullptr, 0, kWaitSliceMs, &active); mc != CURLM_OK)
+                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
+            if (active == 0 && waiting)
+                waiting();
+        }
+        CURLcode code = CURLE_OK;
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(m, &left))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == h.get())
+                code = message->data.result;
+        return code;
+    }
+
+    void rethrowParked() {
+        if (std::exception_ptr error = std::exchange(callbackError, nullptr))
+            std::rethrow_exception(error);
+    }
+
+    // A request with no body on the root folder (so no CWD), sending commands after the login.
+    CURLcode command(std::initializer_list<std::string> lines) {
+        CurlHandle& h = handle();
+        Commands list;
+        for (const std::string& line : lines) {
+            curl_slist* longer = curl_slist_append(list.get(), line.c_str());
+            if (!longer)
+                throw Error("curl_slist_append failed", CURLE_OUT_OF_MEMORY);
+            (void)list.release();
+            list.reset(longer);
+        }
+        h.set(CURLOPT_URL, url("/").c_str());
+        h.set(CURLOPT_UPLOAD, 0L);
+        h.set(CURLOPT_NOBODY, 1L);
+        h.set(CURLOPT_QUOTE, list.get());
+        struct Reset {
+            CurlHandle& h;
+            ~Reset() {
+                h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr));
+                h.reset(CURLOPT_NOBODY, 0L);
+            }
+        } reset{h};
+        return perform(h);
     }
 
     Error failure(CURLcode code) const {
@@ -131,6 +227,8 @@ struct FtpClient::Session {
         }
         return read;
     }
+
+    static size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
 
     static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* session = static_cast<Session*>(userp);
@@ -196,21 +294,21 @@ void FtpClient::store(const std::string& localPath, const std::string& remotePat
     h.set(CURLOPT_APPEND, 0L);
     h.set(CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
     h.set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
-    h.set(CURLOPT_NOPROGRESS, 0L);
 
     s.source = file.get();
     s.readError = 0;
     s.progress = &progress;
     s.reported = 0;
-    s.callbackError = nullptr;
+    struct Reset {
+        Session& s;
+        ~Reset() {
+            s.source = nullptr;
+            s.progress = nullptr;
+            s.curl->reset(CURLOPT_UPLOAD, 0L);
+        }
+    } reset{s};
     const CURLcode code = s.perform(h);
-    s.source = nullptr;
-    s.progress = nullptr;
-    h.reset(CURLOPT_UPLOAD, 0L);
-    h.reset(CURLOPT_NOPROGRESS, 1L);
 
-    if (std::exception_ptr error = std::exchange(s.callbackError, nullptr))
-        std::rethrow_exception(error);
     if (s.readError != 0)
         throw Error("Cannot read file \"" + localPath + "\". " + systemReason(s.readError), code);
     if (code != CURLE_OK)
@@ -237,6 +335,27 @@ std::optional<std::int64_t> FtpClient::remoteSize(const std::string& remotePath)
     if (length < 0)
         return std::nullopt;
     return static_cast<std::int64_t>(length);
+}
+
+void FtpClient::rename(const std::string& from, const std::string& to) {
+    Session& s = session();
+    const CURLcode code = s.command({"RNFR " + from, "RNTO " + to});
+    if (code == CURLE_OK)
+        return;
+    Error error = s.failure(code);
+    if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO")
+        throw RenameRefused(error.what(), error.code());
+    throw error;
+}
+
+void FtpClient::remove(const std::string& remotePath) {
+    Session& s = session();
+    if (const CURLcode code = s.command({"DELE " + remotePath}); code != CURLE_OK)
+        throw s.failure(code);
+}
+
+void FtpClient::setWaiting(Waiting waiting) {
+    session().waiting = std::move(waiting);
 }
 
 void FtpClient::quit() {
@@ -274,8 +393,10 @@ void FtpClient::quit() {
 }
 
 void FtpClient::close() noexcept {
-    if (session_)
+    if (session_) {
         session_->curl.reset();
+        session_->multi.reset();
+    }
 }
 
 } // namespace vela

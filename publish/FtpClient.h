@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -17,6 +19,19 @@ struct FtpSettings {
     // How long to wait for the server: for the TCP connection, for each reply, and for a stalled
     // data connection to move again.
     std::chrono::seconds replyTimeout{60};
+    // Off: clear text. Try: TLS where the server offers AUTH TLS. Require: TLS or fail. Under TLS
+    // the data connections are protected too (PROT P), and the server's certificate is always
+    // verified, against caFile when given, else the system's authorities.
+    enum class Tls { Off, Try, Require };
+    Tls tls = Tls::Off;
+    std::string caFile;
+};
+
+// The server accepted RNFR but refused RNTO, as servers do that will not rename onto an existing
+// file.
+class RenameRefused : public Error {
+public:
+    using Error::Error;
 };
 
 // One FTP session with the publishing server: passive mode over IPv4, no proxy, binary transfers,
@@ -29,6 +44,10 @@ class FtpClient {
 public:
     // Runs once per progress report in which the count of bytes sent grew.
     using Progress = std::function<void(std::int64_t bytesSoFar)>;
+
+    // Runs about every 50 ms while the server is awaited: connecting, logging in, waiting for a
+    // reply or for a stalled transfer.
+    using Waiting = std::function<void()>;
 
     explicit FtpClient(FtpSettings settings);
     ~FtpClient();
@@ -51,6 +70,16 @@ public:
     // The size the server reports for a stored file (SIZE), or nothing when the server does not
     // tell sizes.
     std::optional<std::int64_t> remoteSize(const std::string& remotePath);
+
+    // Renames a remote file (RNFR, RNTO). Throws RenameRefused when only RNTO was refused.
+    void rename(const std::string& from, const std::string& to);
+
+    // Deletes a remote file (DELE).
+    void remove(const std::string& remotePath);
+
+    // An exception thrown by waiting aborts the operation under way and comes out of it unchanged.
+    // Empty: nothing runs.
+    void setWaiting(Waiting waiting);
 
     // Sends QUIT on the open connection and closes it. Throws when the connection is already gone
     // or the server does not acknowledge the QUIT.

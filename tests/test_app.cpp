@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 using namespace vela::test;
 namespace fs = std::filesystem;
@@ -43,10 +44,18 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_EQ(query(in.mobilePath, "select tid, uf, descricao from estado order by tid"),
               (std::vector<Row>{{"1", "SP", "S\xe3o Paulo"}, {"2", "\xc1\xc9", ""}}));
+    // Standard output ends with the summary line (the empty quota copy counts both its tables);
+    // standard error, a file here, holds nothing: no progress line, no warning of Qt's.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("(^|\n)atualizavela-movel: 19 tabelas, 2 linhas em [0-9]+,[0-9] s; "
+                                                    "enviado [0-9]+(,[0-9])? [kMG]?B em [0-9]+,[0-9] s; conclu\xc3\xad"
+                                                    "do\n$")))
+        << r.out;
+    EXPECT_EQ(r.err, "");
 
     // A second run replaces the file of the first.
     writeFile(in.logPath(), "old");
-    r = in.run({"executar"});
+    r = in.run({"executar"}, std::chrono::seconds(120), {{"XDG_RUNTIME_DIR", ""}});
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(in.log().substr(0, head.size()), head);
 }
@@ -55,7 +64,7 @@ TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
     Installation in;
     in.createSource(kStates);
     for (std::vector<std::string> args :
-         {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {}}) {
+         {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {"-reverse", "EXECUTAR"}, {}}) {
         RunResult r = in.run(args, std::chrono::milliseconds(1500));
         EXPECT_TRUE(r.timedOut) << "argument list of " << args.size();
         EXPECT_FALSE(fs::exists(in.logPath()));
@@ -143,6 +152,29 @@ TEST(App, AFailureInATableCopyIsLoggedSavedAndEndsTheProgram) {
                            "-Table unknown\r\n-ESTADO\r\n-At line 1, column 13\r\n\r\n";
     ASSERT_GE(log.size(), expected.size());
     EXPECT_EQ(log.substr(log.size() - expected.size()), expected);
+    EXPECT_TRUE(contains(r.out, ": 1 tabela, 0 linhas em ")) << r.out;
+    EXPECT_TRUE(contains(r.out, " s; falhou: Dynamic SQL Error -SQL error code = -204 -Table unknown -ESTADO "
+                                "-At line 1, column 13\n"))
+        << r.out;
+}
+
+TEST(App, ATerminalSeesTheProgressLineRewrittenInPlace) {
+    Installation in;
+    in.createSource(kStates);
+    in.startFtp();
+    // Under script(1) both streams are a terminal. Qt's own options after the first argument leave
+    // it the first.
+    const std::string exe = in.exe;
+    in.exe = "/usr/bin/script";
+    RunResult r = in.run({"-q", "-e", "-c", "'" + exe + "' EXECUTAR -reverse", "/dev/null"});
+    in.exe = exe;
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "\rEstados ")) << r.out;
+    EXPECT_TRUE(contains(r.out, " linhas/s\x1b[K")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\renviando: ")) << r.out;
+    // Cleared before the summary line, which starts a line of its own.
+    EXPECT_TRUE(contains(r.out, "\r\x1b[Katualizavela-movel: 19 tabelas, 2 linhas em ")) << r.out;
+    EXPECT_FALSE(contains(in.log(), "linhas/s"));
 }
 
 TEST(App, ALogFileThatCannotBeWrittenIsAnError) {

@@ -9,7 +9,10 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <set>
+#include <thread>
 
 using namespace vela::test;
 namespace fs = std::filesystem;
@@ -19,6 +22,19 @@ namespace {
 std::string company(const std::string& tradeName) {
     return "insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) values (1, 1, 'R', '" + tradeName +
            "', 'E');\n";
+}
+
+// A database published by an earlier run, which a failed upload must leave as it was.
+const std::string kPrevious = "previous complete database";
+
+void publishPrevious(FtpTestServer& ftp, const std::string& folder) {
+    fs::create_directories(ftp.downloads() / folder);
+    writeFile(ftp.downloads() / folder / "BANCODADOS.gdb", kPrevious);
+}
+
+void expectPreviousKept(FtpTestServer& ftp, const std::string& folder) {
+    EXPECT_EQ(readFile(ftp.downloads() / folder / "BANCODADOS.gdb"), kPrevious);
+    EXPECT_FALSE(fs::exists(ftp.downloads() / folder / "BANCODADOS.gdb.part"));
 }
 
 // The lines after the last table copy's block.
@@ -40,6 +56,8 @@ TEST(UploadStep, SendsTheMobileDatabaseByteForByteIntoTheCompanysFolder) {
 
     std::string local = readFile(in.mobilePath);
     EXPECT_EQ(readFile(ftp.downloads() / "CasadoNo" / "BANCODADOS.gdb"), local);
+    for (const char* curls : {"Content-Length", "Accept-ranges"})
+        EXPECT_EQ(r.out.find(curls), std::string::npos) << r.out;
 
     // One line per progress report, growing to the file's size, then the closing line.
     std::vector<std::string> lines = uploadLines(in.log());
@@ -83,10 +101,12 @@ TEST(UploadStep, FailedStoresAreLoggedSavedAndEndTheProgram) {
         Installation in;
         FtpTestServer& ftp = in.startFtp(c.faults);
         if (c.faults.size())
-            fs::create_directories(ftp.downloads() / "Bela");
+            publishPrevious(ftp, "Bela");
         in.createSource(company(c.tradeName));
         RunResult r = in.run();
         EXPECT_EQ(r.exitCode, 1) << r.err;
+        if (c.faults.size())
+            expectPreviousKept(ftp, "Bela");
         std::vector<std::string> lines = uploadLines(in.log());
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(contains(lines.back(), c.expected)) << lines.back();
@@ -128,7 +148,7 @@ TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
         Installation in;
         FtpTestServer& ftp = in.startFtp(withSize ? std::vector<std::string>{"--size-offset", "-1"}
                                                   : std::vector<std::string>{"--no-size"});
-        fs::create_directories(ftp.downloads() / "Bela");
+        publishPrevious(ftp, "Bela");
         in.createSource(company("Bela"));
         RunResult r = in.run();
         std::vector<std::string> lines = uploadLines(in.log());
@@ -136,6 +156,7 @@ TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
         if (withSize) {
             const std::string size = std::to_string(fs::file_size(in.mobilePath));
             EXPECT_EQ(r.exitCode, 1);
+            expectPreviousKept(ftp, "Bela");
             EXPECT_EQ(lines.back(),
                       "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
         } else {
@@ -162,9 +183,9 @@ TEST(UploadStep, AServerDiskThatFillsUpFailsTheStore) {
     EXPECT_FALSE(contains(lines.back(), "Exporta")) << lines.back();
 }
 
-// The one case that waits out the program's 60-second reply limit.
-TEST(UploadStep, AServerThatNeverAnswersEndsTheWaitAfterSixtySeconds) {
+TEST(UploadStep, AServerThatNeverAnswersEndsTheWaitAfterTheTimeoutOfTheSettings) {
     Installation in;
+    in.ftpKeys = "timeout=2\n";
     in.startFtp({"--ignore-pass"});
     in.createSource(company("Bela"));
     auto started = std::chrono::steady_clock::now();
@@ -172,10 +193,10 @@ TEST(UploadStep, AServerThatNeverAnswersEndsTheWaitAfterSixtySeconds) {
     auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_GE(waited, std::chrono::seconds(59));
+    EXPECT_GE(waited, std::chrono::seconds(2));
     std::vector<std::string> lines = uploadLines(in.log());
     ASSERT_EQ(lines.size(), 1u);
-    // The connect and reply limits are both 60 s; which of them curl reports first depends on
+    // The connect and reply limits are the same; which of them curl reports first depends on
     // timing (a slow build, under the sanitizers, gets the reply limit's message).
     EXPECT_TRUE(contains(lines[0], "imed out") || contains(lines[0], "server response timeout")) << lines[0];
 }
@@ -211,4 +232,47 @@ TEST(UploadStep, TradeNamesBecomeFoldersOrAreRefused) {
             EXPECT_EQ(readFile(ftp.downloads() / c.folder / "BANCODADOS.gdb"), readFile(in.mobilePath));
         }
     }
+}
+
+TEST(UploadStep, DevicesPollingTheServerSeeOnlyWholeDatabases) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp({"--throttle", "4000000"});
+    publishPrevious(ftp, "Bela");
+    in.createSource(company("Bela"));
+    const fs::path published = ftp.downloads() / "Bela" / "BANCODADOS.gdb";
+    std::atomic<bool> done = false;
+    std::atomic<bool> sawTemporary = false;
+    std::set<std::string> seen;
+    std::thread device([&] {
+        while (!done) {
+            sawTemporary = sawTemporary || fs::exists(published.string() + ".part");
+            seen.insert(readFile(published));
+        }
+    });
+    RunResult r = in.run();
+    done = true;
+    device.join();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(sawTemporary); // else the upload was too quick to tell anything
+    EXPECT_EQ(seen, (std::set<std::string>{kPrevious, readFile(in.mobilePath)}));
+    EXPECT_FALSE(fs::exists(published.string() + ".part"));
+}
+
+TEST(UploadStep, TheAccountOfTheSettingsIsUsedOnlyFromAFileOthersCannotRead) {
+    Installation in;
+    in.ftpKeys = "user=vela\npassword=\"s3,cr;et\"\n";
+    FtpTestServer& ftp = in.startFtp({"--user", "vela", "--password", "s3,cr;et"});
+    fs::create_directories(ftp.downloads() / "Bela");
+    in.createSource(company("Bela"));
+    const std::string ini = in.dir / "atualizavela-movel.ini";
+    fs::permissions(ini, fs::perms(0644));
+    RunResult refused = in.run();
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(contains(refused.err, "\"" + ini + "\" tem o modo 0644")) << refused.err;
+    EXPECT_FALSE(fs::exists(ftp.downloads() / "Bela" / "BANCODADOS.gdb"));
+
+    fs::permissions(ini, fs::perms(0640));
+    RunResult r = in.run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb"), readFile(in.mobilePath));
 }

@@ -1,15 +1,19 @@
 // The main window, its gauge and its run log, offscreen.
 #include "app/Gauge.h"
+#include "app/NormalCursor.h"
 #include "app/RunLog.h"
+#include "app/RunSummary.h"
 #include "app/principal.h"
 #include "common/Error.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace vela;
@@ -30,6 +34,18 @@ AppSettings settings() {
     s.sourceDatabase = QStringLiteral("/srv/dados/BANCODADOS.FDB");
     return s;
 }
+
+// A window whose step 2 fails at once with an error: its mobile file does not exist.
+struct ShownWindow {
+    ShownWindow() : w(settings()) {
+        w.Edit1->setText(QStringLiteral("/nonexistent/BANCODADOS.gdb"));
+        w.show();
+        w.activateWindow();
+        active = QTest::qWaitForWindowActive(&w);
+    }
+    TfrmPrincipal w;
+    bool active = false;
+};
 
 } // namespace
 
@@ -161,4 +177,88 @@ TEST(Window, ALongRunLogKeepsOnlyItsTailInTheBoxAndLosesNothing) {
     log.flush();
     EXPECT_LE(memo.document()->blockCount(), 10000);
     EXPECT_EQ(log.fileContent(), expected + "\r\n");
+}
+
+TEST(Window, TabWalksTheControlsAndNeverWritesIntoTheRunLog) {
+    app();
+    ShownWindow s;
+    ASSERT_TRUE(s.active);
+    TfrmPrincipal& w = s.w;
+    w.Button3->setFocus();
+    for (QWidget* next : std::vector<QWidget*>{w.Edit1, w.Memo1, w.Button5, w.Edit2}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+    EXPECT_FALSE(w.Memo1->toPlainText().contains(QLatin1Char('\t')));
+}
+
+TEST(Window, AfterAStepTheFocusIsBackOnItsButtonAndTheTitleIsFixedAgain) {
+    app();
+    ShownWindow s;
+    ASSERT_TRUE(s.active);
+    TfrmPrincipal& w = s.w;
+    // A table copy shows its progress after the title.
+    w.tableStarted("Produto");
+    w.setGaugeMaximum(100);
+    w.setGaugePosition(41);
+    w.rowCopied();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal — Produto 41 %"));
+
+    QTest::mouseClick(w.Button3, Qt::LeftButton); // the step fails: headless, the message goes to stderr
+    EXPECT_EQ(w.lastError().left(16), QStringLiteral("Cannot open file"));
+    EXPECT_EQ(QApplication::focusWidget(), w.Button3);
+    EXPECT_FALSE(w.Edit1->hasSelectedText());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal"));
+}
+
+TEST(Window, TheErrorBoxWaitsUnderTheNormalPointer) {
+    app();
+    ShownWindow s;
+    TfrmPrincipal& w = s.w;
+    w.setHeadless(false); // the test answers the box
+    bool boxSeen = false, busyOverBox = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxSeen = true;
+            busyOverBox = QApplication::overrideCursor() != nullptr;
+            box->accept();
+        }
+    });
+    answer.start(5);
+    w.Button3Click();
+    answer.stop();
+    EXPECT_TRUE(boxSeen);
+    EXPECT_FALSE(busyOverBox);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // A box inside a step that goes on: the busy pointer is back after it.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    {
+        NormalCursor normal;
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QApplication::restoreOverrideCursor();
+}
+
+TEST(Window, TheSummaryLineCountsTablesRowsAndTheUpload) {
+    using namespace std::chrono_literals;
+    RunSummary r;
+    RunSummary::Clock::time_point t0;
+    r.syncBegan(t0);
+    // The products of each quota come under a header of their own; with or without quotas the
+    // products table is one table of the run.
+    for (const char* t : {"Estados", "CotaNegociação", "ProdutoCotaNegociação", "ProdutoCotaNegociação", "CVF"})
+        r.tableStarted(t);
+    r.rowCopied();
+    EXPECT_EQ(r.line({}, t0 + 1250ms), QStringLiteral("atualizavela-movel: 4 tabelas, 1 linha em 1,3 s; concluído"));
+    r.syncEnded(t0 + 25100ms);
+    r.uploadBegan(t0 + 26s);
+    r.bytesSent(164836557);
+    EXPECT_EQ(r.line(QStringLiteral("Dynamic SQL Error\n-Table unknown"), t0 + 29400ms),
+              QStringLiteral("atualizavela-movel: 4 tabelas, 1 linha em 25,1 s; enviado 157,2 MB em 3,4 s; "
+                             "falhou: Dynamic SQL Error -Table unknown"));
+    EXPECT_EQ(byteSize(512), QStringLiteral("512 B"));
 }

@@ -299,6 +299,46 @@ TEST_F(Upload, AnExceptionFromTheProgressCallbackAbortsTheStoreUnchanged) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(Upload, RequiredTlsTrustsOnlyTheGivenAuthorityAndProtectsTheData) {
+    const test::TestCa ca;
+    FtpTestServer server(ca.serverOptions());
+    std::filesystem::create_directories(server.downloads() / "Bela");
+    FtpSettings settings = server.settings();
+    settings.tls = FtpSettings::Tls::Require;
+    try {
+        FtpClient(settings).connect();
+        FAIL() << "connect succeeded without the authority";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), CURLE_PEER_FAILED_VERIFICATION) << e.what();
+        EXPECT_NE(std::string(e.what()).find("certificate"), std::string::npos) << e.what();
+    }
+    settings.caFile = ca.caFile();
+    FtpClient ftp(settings);
+    ftp.connect();
+    ftp.store(localFile("secret"), remotePath("Bela"), nullptr);
+    ftp.quit();
+    EXPECT_EQ(readFile(server.downloads() / "Bela" / "BANCODADOS.gdb"), "secret");
+    const std::string log = server.stopAndReadLog();
+    EXPECT_EQ(countLines(log, "<- PROT P"), 1) << log;
+}
+
+TEST_F(Upload, RequiredTlsFailsOnAPlainServerWithItsRefusalWhereTryGoesOnInClear) {
+    FtpTestServer server;
+    FtpSettings settings = server.settings();
+    settings.tls = FtpSettings::Tls::Require;
+    try {
+        FtpClient(settings).connect();
+        FAIL() << "connect succeeded in clear text";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), CURLE_USE_SSL_FAILED) << e.what();
+        EXPECT_NE(std::string(e.what()).find("AUTH"), std::string::npos) << e.what();
+    }
+    settings.tls = FtpSettings::Tls::Try;
+    FtpClient ftp(settings);
+    ftp.connect();
+    ftp.quit();
+}
+
 // The message of a QUIT that a server with these faults answers wrongly.
 std::string quitFailure(const std::vector<std::string>& faults) {
     FtpTestServer server(faults);

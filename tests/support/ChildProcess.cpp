@@ -92,11 +92,21 @@ int ChildProcess::wait() {
     return status;
 }
 
-void ChildProcess::stop() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        wait();
+void ChildProcess::stop(std::chrono::milliseconds grace) {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    // A child that ignores or swallows SIGTERM must not hang the test: past the grace it is killed.
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        ::usleep(5000);
     }
+    ::kill(pid_, SIGKILL);
+    wait();
 }
 
 } // namespace vela::test

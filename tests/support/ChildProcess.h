@@ -25,8 +25,8 @@ public:
     void closeInput();
     // Waits for the child to end by itself; returns its wait status.
     int wait();
-    // SIGTERM and wait.
-    void stop();
+    // SIGTERM, and SIGKILL if the child has not ended within the grace.
+    void stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
 
 private:
     pid_t pid_ = -1;

@@ -1,7 +1,9 @@
 #include "tests/support/FtpTestServer.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
+#include <stdexcept>
 
 namespace vela::test {
 
@@ -34,6 +36,20 @@ void FtpTestServer::stop() {
 std::string FtpTestServer::stopAndReadLog() {
     stop();
     return readFile(work_ / "ftp.log");
+}
+
+TestCa::TestCa() {
+    writeFile(dir / "san.ext", "subjectAltName=IP:127.0.0.1\n");
+    const std::string script = "cd '" + dir.path() +
+                               "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                               "-keyout ca.key -out ca.pem -days 2 -subj /CN=Vela-Test-CA "
+                               "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=keyCertSign "
+                               "&& openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                               "-keyout server.key -out server.csr -subj /CN=127.0.0.1 "
+                               "&& openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                               "-out server.pem -days 2 -extfile san.ext";
+    if (std::system(("(" + script + ") >/dev/null 2>&1").c_str()) != 0)
+        throw std::runtime_error("openssl could not make the test certificates");
 }
 
 int countLines(const std::string& log, const std::string& needle) {

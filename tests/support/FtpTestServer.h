@@ -33,6 +33,16 @@ private:
     int port_ = 0;
 };
 
+// A certificate authority of its own and a server certificate it signed for 127.0.0.1, made by
+// openssl in a temporary folder.
+struct TestCa {
+    TestCa();
+    TempDir dir;
+    std::string caFile() const { return dir / "ca.pem"; }
+    // The options that make FtpTestServer speak explicit FTPS with the server certificate.
+    std::vector<std::string> serverOptions() const { return {"--tls", dir / "server.pem", dir / "server.key"}; }
+};
+
 // How many lines of the server log contain needle.
 int countLines(const std::string& log, const std::string& needle);
 

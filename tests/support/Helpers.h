@@ -1,10 +1,12 @@
 #pragma once
 
 #include "db/ModuloDadosCadastro.h"
+#include "publish/UploadStep.h"
 #include "sync/CopyHost.h"
 #include "tests/support/TestEnv.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,8 +30,8 @@ inline size_t countLinesStarting(const std::string& log, const std::string& pref
     return n;
 }
 
-// A window stand-in for in-process table copies: records the log and the gauge.
-class RecordingHost : public CopyHost {
+// A window stand-in for in-process table copies and uploads: records the log and the gauge.
+class RecordingHost : public CopyHost, public UploadHost {
 public:
     std::vector<std::string> lines;
     int position = 0;
@@ -38,6 +40,7 @@ public:
     std::vector<std::string> gauge;          // "max n", "pos n" and "step" in order
     int events = 0;
     std::function<void()> onEvents;
+    std::vector<std::pair<std::int64_t, std::int64_t>> uploaded; // (bytes so far, total) per event
 
     void appendLog(std::string_view line) override { lines.emplace_back(line); }
     void setGaugePosition(int p) override {
@@ -58,6 +61,9 @@ public:
         ++events;
         if (onEvents)
             onEvents();
+    }
+    void uploadProgress(std::int64_t bytesSoFar, std::int64_t total) override {
+        uploaded.emplace_back(bytesSoFar, total);
     }
 };
 

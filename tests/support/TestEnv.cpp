@@ -237,7 +237,7 @@ FtpTestServer& Installation::startFtp(const std::vector<std::string>& faultOptio
 void Installation::writeSettings() {
     std::string ini = "[paths]\nmobile_folder=" + mobileFolder + "\nsource_database=" + sourcePath + "\n";
     if (!ftpHost.empty())
-        ini += "[ftp]\nhost=" + ftpHost + "\nport=" + std::to_string(ftpPort) + "\n";
+        ini += "[ftp]\nhost=" + ftpHost + "\nport=" + std::to_string(ftpPort) + "\n" + ftpKeys;
     writeFile(dir / "atualizavela-movel.ini", ini);
 }
 

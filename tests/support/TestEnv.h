@@ -64,6 +64,7 @@ public:
     std::string sourcePath;
     std::string ftpHost;
     int ftpPort = 21;
+    std::string ftpKeys; // more lines of the [ftp] section ("timeout=2\n")
 
     std::unique_ptr<FtpTestServer> ftpServer;
     // Starts a local FTP server with the program's account and points the settings at it.

@@ -4,7 +4,9 @@
 Listens on 127.0.0.1 only. With --port 0 the system picks a free port; the port actually bound is
 printed as the first line on standard output, so a test can start the server and read where to
 connect. Every command and reply is written to the --log file, which lets a test see how many
-control connections and logins an upload took.
+control connections and logins an upload took. A reply is logged before it is sent, so a client
+that has read a reply finds it in the log. SIGTERM ends the server between two rounds of its loop,
+never in the middle of a reply or a log line.
 
 The fault options make the server misbehave in the ways an upload has to survive:
   --drop-after N     end the whole session (data and control connection, no reply) once a STOR
@@ -14,6 +16,10 @@ The fault options make the server misbehave in the ways an upload has to survive
   --close-data-after N  close only the data connection once a STOR has received N bytes
   --no-size          answer SIZE with 502, as servers without the command do
   --size-offset N    report every file size N bytes off
+  --refuse-rename-over  refuse RNTO onto an existing file (550), as some servers do
+  --throttle N       receive at most N bytes a second on data connections
+
+FTPS (explicit, AUTH TLS) with --tls CERT KEY; --tls-required refuses clear-text sessions.
 
 And one convenience for tests that are about something else than the upload:
   --make-folders     create the folder of a stored file when it is missing
@@ -26,12 +32,53 @@ import signal
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
+class LogBeforeReplying:
+    # pyftpdlib sends first and logs after; a test reading the log as soon as it has the reply
+    # would race the server.
+    def respond(self, resp, logfun=logging.getLogger("pyftpdlib").debug):
+        self.logline("-> %s" % resp, logfun=logfun)
+        self._last_response = resp
+        self.push(resp + "\r\n")
+
+
 def make_handlers(args):
-    class FaultyDTPHandler(DTPHandler):
+    if args.tls:
+        # Imported only here: it needs PyOpenSSL, which the clear-text tests do without.
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+        from OpenSSL import SSL
+
+        # curl resumes the control connection's TLS session on each data connection; a context
+        # without a session id context makes OpenSSL reset those.
+        context = SSL.Context(SSL.TLS_SERVER_METHOD)
+        context.use_certificate_chain_file(args.tls[0])
+        context.use_privatekey_file(args.tls[1])
+        context.set_session_id(b"ftp_server.py")
+
+        class TlsDTPHandler(TLS_DTPHandler):
+            # curl starts TLS on a data connection before it sends STOR; pyftpdlib takes a data
+            # connection that is readable before its command for one that went away, and closes it.
+            def readable(self):
+                if not self.receive and not self._initialized:
+                    return self._ssl_accepting or self._ssl_want_read
+                return super().readable()
+
+        class TlsFTPHandler(LogBeforeReplying, TLS_FTPHandler):
+            ssl_context = context
+            tls_control_required = args.tls_required
+            tls_data_required = args.tls_required
+            dtp_handler = TlsDTPHandler
+
+        return TlsFTPHandler
+
+    class ThrottledDTP(ThrottledDTPHandler):
+        read_limit = args.throttle or 0
+
+    class FaultyDTPHandler(ThrottledDTP if args.throttle else DTPHandler):
         def handle_read(self):
             super().handle_read()
             if args.close_data_after is not None and self.tot_bytes_received >= args.close_data_after:
@@ -51,8 +98,14 @@ def make_handlers(args):
         # The base class binds this name to its own handle_read.
         handle_read_event = handle_read
 
-    class FaultyFTPHandler(FTPHandler):
+    class FaultyFTPHandler(LogBeforeReplying, FTPHandler):
         dtp_handler = FaultyDTPHandler
+
+        def ftp_RNTO(self, path):
+            if args.refuse_rename_over and os.path.exists(path):
+                self.respond("550 File exists.")
+                return
+            return super().ftp_RNTO(path)
 
         def ftp_PASS(self, line):
             if args.ignore_pass:
@@ -101,6 +154,10 @@ def main():
     parser.add_argument("--close-data-after", type=int)
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--size-offset", type=int)
+    parser.add_argument("--refuse-rename-over", action="store_true")
+    parser.add_argument("--throttle", type=int)
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--tls-required", action="store_true")
     args = parser.parse_args()
 
     logger = logging.getLogger("pyftpdlib")
@@ -120,11 +177,13 @@ def main():
     server = FTPServer(("127.0.0.1", args.port), ftp_handler)
     print(server.address[1], flush=True)
 
-    def stop(signum, frame):
-        raise SystemExit(0)
-
-    signal.signal(signal.SIGTERM, stop)
-    server.serve_forever(handle_exit=True)
+    # Raising from the handler could land inside a reply or a log line, or in code that swallows
+    # the exception and serves on; a flag checked between short rounds of the loop cannot.
+    stopping = []
+    signal.signal(signal.SIGTERM, lambda signum, frame: stopping.append(signum))
+    while not stopping:
+        server.ioloop.loop(0.05, blocking=False)
+    server.close_all()
 
 
 if __name__ == "__main__":

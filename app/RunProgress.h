@@ -1,0 +1,69 @@
+#pragma once
+
+#include "app/RunSummary.h"
+#include "app/TerminalLine.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class QWidget;
+
+namespace vela {
+
+class Gauge;
+
+// Progress shown outside the run log: after the window's fixed title during a step, on a terminal
+// during an unattended run (standard error only when it is one), and the summary line an unattended
+// run prints on standard output when it ends. Shown at most every 100 ms; a row costs a counter and
+// every 64th a clock read.
+class RunProgress {
+public:
+    enum class Step { Sync, Upload };
+    using Clock = RunSummary::Clock;
+
+    RunProgress(QWidget* window, const Gauge* gauge, const QString& fixedTitle);
+
+    void setUnattended(bool unattended) { unattended_ = unattended; }
+
+    void stepBegan(Step step);
+    void stepEnded();
+    void tableStarted(std::string_view title);
+    void rowCopied();
+    void uploadBegan();
+    void bytesSent(std::int64_t bytes);
+    // The reason the run stops; a failure of several reasons keeps the last.
+    void failed(const QString& message);
+    // Unattended: clears the terminal line and prints the summary line, once.
+    void finish();
+
+    const RunSummary& summary() const { return summary_; }
+
+private:
+    bool due(Clock::time_point now) const;
+    void show(Clock::time_point now);
+    void resetTitle();
+
+    static constexpr std::chrono::milliseconds kInterval{100};
+
+    QWidget* window_;
+    const Gauge* gauge_;
+    QString fixedTitle_;
+    TerminalLine terminal_;
+    RunSummary summary_;
+    bool unattended_ = false;
+    bool finished_ = false;
+    Step step_ = Step::Sync;
+    bool inStep_ = false;
+    std::string table_;
+    QString failure_;
+    bool shown_ = false;
+    Clock::time_point shownAt_;
+    std::int64_t rowsShown_ = 0;
+    Clock::time_point uploadFrom_;
+};
+
+} // namespace vela

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace vela {
+
+// Keeps argv[1] as the process got it. Call before the QApplication is made: Qt takes its own
+// options (-reverse, -style ...) out of argv and out of the list it keeps, which would move a
+// later argument into first place.
+void keepFirstArgument(int argc, char** argv);
+// The kept argv[1], or an empty text.
+QString firstArgument();
+
+// Qt's warnings about the environment it finds (a missing runtime folder on a scheduler's
+// account) go nowhere: standard error carries only what the program itself reports. Every other
+// Qt message goes where it went before.
+void dropEnvironmentWarnings();
+
+} // namespace vela

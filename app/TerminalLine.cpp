@@ -1,0 +1,43 @@
+#include "app/TerminalLine.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace vela {
+
+TerminalLine::TerminalLine(int fd) : fd_(fd), active_(::isatty(fd) == 1) {}
+
+void TerminalLine::show(const QString& text) {
+    if (!active_)
+        return;
+    QString shown = text;
+    winsize size{};
+    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && shown.size() >= size.ws_col)
+        shown.truncate(size.ws_col - 1);
+    write("\r" + shown.toLocal8Bit() + "\x1b[K");
+    shown_ = true;
+}
+
+void TerminalLine::clear() {
+    if (!active_ || !shown_)
+        return;
+    write("\r\x1b[K");
+    shown_ = false;
+}
+
+void TerminalLine::write(const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // progress is a courtesy: a terminal gone away is no reason to stop the run
+        done += n;
+    }
+}
+
+} // namespace vela
