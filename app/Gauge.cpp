@@ -1,6 +1,6 @@
 #include "app/Gauge.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <QPainter>
 #include <QTimer>

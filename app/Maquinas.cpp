@@ -1,6 +1,6 @@
 #include "app/Maquinas.h"
 
-#include "db/Cp1252.h"
+#include "common/Cp1252.h"
 
 namespace vela {
 

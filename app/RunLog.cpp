@@ -1,7 +1,7 @@
 #include "app/RunLog.h"
 
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -18,21 +18,12 @@ namespace vela {
 
 QString fromCp1252(std::string_view bytes) {
     QString s(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    QChar* out = s.data();
-    for (unsigned char b : bytes)
-        *out++ = QChar(cp1252::toUnicode(b));
+    cp1252::toUtf16(bytes, reinterpret_cast<char16_t*>(s.data()));
     return s;
 }
 
 std::string toCp1252(const QString& text) {
-    std::string out;
-    out.reserve(static_cast<size_t>(text.size()));
-    for (QChar c : text) {
-        char16_t u = c.unicode();
-        // ASCII is itself in the code page; only the rest needs the table.
-        out.push_back(static_cast<char>(u < 0x80 ? u : cp1252::fromUnicode(u)));
-    }
-    return out;
+    return cp1252::fromUtf16({reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())});
 }
 
 LogHead::LogHead() : file_(std::tmpfile()) {}

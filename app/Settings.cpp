@@ -1,6 +1,6 @@
 #include "app/Settings.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "app/NormalCursor.h"
 #include "app/Startup.h"
 #include "app/TemplateCopy.h"
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/UploadStep.h"
 #include "sync/CopyRules.h"
@@ -318,21 +318,7 @@ bool TfrmPrincipal::runStep1() {
         return false;
     }
     try {
-        using Copy = void (TfrmPrincipal::*)();
-        static constexpr Copy copies[] = {
-            &TfrmPrincipal::sincronizaEstados,        &TfrmPrincipal::sincronizaUsuarios,
-            &TfrmPrincipal::sincronizaClasFiscal,     &TfrmPrincipal::sincronizaProdutos,
-            &TfrmPrincipal::sincronizaCategorias,     &TfrmPrincipal::sincronizaEmpresas,
-            &TfrmPrincipal::sincronizaCondPagamentos, &TfrmPrincipal::sincronizaTabelaPreco,
-            &TfrmPrincipal::sincronizaTransportadora, &TfrmPrincipal::sincronizaConfig,
-            &TfrmPrincipal::sincronizaArea,           &TfrmPrincipal::sincronizaContatosCliente,
-            &TfrmPrincipal::sincronizaGPVendedor,     &TfrmPrincipal::sincronizaPedido,
-            &TfrmPrincipal::sincronizaProdutoPedido,  &TfrmPrincipal::sincronizaCotaNegociacao,
-            &TfrmPrincipal::sincronizaAgendaVendedor, &TfrmPrincipal::sincronizaCVF,
-        };
-        for (Copy copy : copies)
-            (this->*copy)();
-        dm_->FDConnectionBancoMovel.close();
+        sincronizaTabelas(*dm_, *this);
     } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;
@@ -401,63 +387,6 @@ void TfrmPrincipal::stopSilently() {
 
 void TfrmPrincipal::Button3Click() {
     runStep2();
-}
-
-// ---- the table copies -------------------------------------------------------------------------
-
-void TfrmPrincipal::sincronizaEstados() {
-    vela::sincronizaEstados(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaUsuarios() {
-    vela::sincronizaUsuarios(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaClasFiscal() {
-    vela::sincronizaClasFiscal(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaProdutos() {
-    vela::sincronizaProdutos(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaCategorias() {
-    vela::sincronizaCategorias(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaEmpresas() {
-    vela::sincronizaEmpresas(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaCondPagamentos() {
-    vela::sincronizaCondPagamentos(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaTabelaPreco() {
-    vela::sincronizaTabelaPreco(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaTransportadora() {
-    vela::sincronizaTransportadora(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaConfig() {
-    vela::sincronizaConfig(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaArea() {
-    vela::sincronizaArea(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaContatosCliente() {
-    vela::sincronizaContatosCliente(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaGPVendedor() {
-    vela::sincronizaGPVendedor(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaPedido() {
-    vela::sincronizaPedido(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaProdutoPedido() {
-    vela::sincronizaProdutoPedido(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaCotaNegociacao() {
-    vela::sincronizaCotaNegociacao(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaAgendaVendedor() {
-    vela::sincronizaAgendaVendedor(*dm_, *this);
-}
-void TfrmPrincipal::sincronizaCVF() {
-    vela::sincronizaCVF(*dm_, *this);
 }
 
 } // namespace vela

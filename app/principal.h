@@ -47,25 +47,6 @@ public:
     void Button1Click();
     void Button3Click();
 
-    void sincronizaEstados();
-    void sincronizaUsuarios();
-    void sincronizaClasFiscal();
-    void sincronizaProdutos();
-    void sincronizaCategorias();
-    void sincronizaEmpresas();
-    void sincronizaCondPagamentos();
-    void sincronizaTabelaPreco();
-    void sincronizaTransportadora();
-    void sincronizaConfig();
-    void sincronizaArea();
-    void sincronizaContatosCliente();
-    void sincronizaGPVendedor();
-    void sincronizaPedido();
-    void sincronizaProdutoPedido();
-    void sincronizaCotaNegociacao();
-    void sincronizaAgendaVendedor();
-    void sincronizaCVF();
-
     // CopyHost and UploadHost
     void appendLog(std::string_view line) override;
     void setGaugePosition(int position) override;

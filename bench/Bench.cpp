@@ -11,7 +11,7 @@
 
 #include "bench/Catalogue.h"
 #include "bench/Children.h"
-#include "db/Cp1252.h"
+#include "common/Cp1252.h"
 
 #include <algorithm>
 #include <cerrno>

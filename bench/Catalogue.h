@@ -1,8 +1,8 @@
 #pragma once
 
-#include "db/ModuloDadosCadastro.h"
-#include "sync/CopyHost.h"
+#include "sync/TableCopy.h"
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,14 +12,14 @@ namespace vela::bench {
 // columns: what the raw baseline and the server-side copy insert.
 struct RawPart {
     std::string_view mobileTable;
-    std::string_view select;
+    std::string select;
 };
 
-// One of the eighteen table copies, in the run's order.
+// One of the eighteen table copies, in the run's order, as the program's own list has them.
 struct CopyEntry {
     std::string_view name;   // sincronizaX
     std::string_view header; // its header line (UTF-8), which marks its start in the run log
-    void (*copy)(TDMSistemaCadastro&, CopyHost&);
+    const TableCopy* copy;
     std::vector<std::string_view> mobileTables;
     std::vector<RawPart> raw;
 };

@@ -6,9 +6,10 @@
 #include "app/Gauge.h"
 #include "app/principal.h"
 #include "bench/Catalogue.h"
+#include "sync/TableCopier.h"
 #include "db/Connection.h"
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
@@ -596,7 +597,7 @@ int engineMain(const ChildOptions& o) {
         for (const CopyEntry& e : catalogue()) {
             if (included(o, e.name))
                 starts.emplace_back(std::string(e.name), Clock::now());
-            e.copy(dm, host);
+            runTableCopy(*e.copy, dm, host);
         }
         dm.FDConnectionBancoMovel.close();
         auto t1 = Clock::now();

@@ -9,8 +9,8 @@
 // with isql from the schema script, so it is exactly the layout the tests use.
 
 #include "db/Connection.h"
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
 

@@ -1,6 +1,6 @@
 #include "db/Connection.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
 
@@ -58,25 +58,24 @@ void Connection::setParam(const std::string& key, const std::string& value) {
     params_.push_back(key + "=" + value);
 }
 
-void Connection::open() {
-    if (attachment_)
-        return;
-    fb::Status st;
-    Firebird::IXpbBuilder* dpb = fb::util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0);
-    struct Dispose {
-        Firebird::IXpbBuilder* b;
-        ~Dispose() { b->dispose(); }
-    } guard{dpb};
+fb::Handle<Firebird::IAttachment> Connection::attachNew(const bool* forcedWrites) {
+    fb::Status& st = status_;
+    fb::Handle<Firebird::IXpbBuilder> dpb(fb::util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0));
     dpb->insertString(&st, isc_dpb_user_name, param("User_Name").c_str());
     dpb->insertString(&st, isc_dpb_password, param("Password").c_str());
     dpb->insertString(&st, isc_dpb_lc_ctype, "NONE");
+    if (forcedWrites)
+        dpb->insertInt(&st, isc_dpb_force_write, *forcedWrites ? 1 : 0);
     std::string database = param("Database");
-    Firebird::IProvider* provider = fb::master()->getDispatcher();
-    struct ReleaseProvider {
-        Firebird::IProvider* p;
-        ~ReleaseProvider() { p->release(); }
-    } providerGuard{provider};
-    attachment_ = provider->attachDatabase(&st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
+    fb::Handle<Firebird::IProvider> provider(fb::master()->getDispatcher());
+    return fb::Handle<Firebird::IAttachment>(
+        provider->attachDatabase(&st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st)));
+}
+
+void Connection::open() {
+    if (attachment_)
+        return;
+    attachment_ = attachNew(nullptr);
     ++generation_;
 }
 
@@ -87,7 +86,7 @@ void Connection::close() {
     // The attachment goes whatever fails below: one left behind after its server went away would
     // fail every later close and open, server back or not. Only a failed commit of the default
     // transaction is reported, as that is written data; the reads and the detach have nothing to lose.
-    Firebird::IAttachment* attachment = std::exchange(attachment_, nullptr);
+    fb::Handle<Firebird::IAttachment> attachment = std::move(attachment_);
     std::exception_ptr failure;
     if (defaultTransaction_) {
         try {
@@ -99,19 +98,38 @@ void Connection::close() {
     if (readTransaction_)
         readTransaction_->drop();
     try {
-        fb::Status st;
-        attachment->detach(&st);
+        attachment->detach(&status_);
+        attachment.forget();
     } catch (const Error&) {
-        attachment->release();
     }
     if (failure)
         std::rethrow_exception(failure);
 }
 
+bool Connection::forcedWrites() {
+    const unsigned char items[] = {isc_info_forced_writes, isc_info_end};
+    unsigned char reply[16] = {};
+    attachment()->getInfo(&status_, sizeof items, items, sizeof reply, reply);
+    if (reply[0] != isc_info_forced_writes)
+        return false;
+    unsigned length = reply[1] | (reply[2] << 8);
+    std::int64_t value = 0;
+    for (unsigned i = 0; i < length && 3 + i < sizeof reply; ++i)
+        value |= static_cast<std::int64_t>(reply[3 + i]) << (8 * i);
+    return value != 0;
+}
+
+void Connection::setForcedWrites(bool on) {
+    close();
+    fb::Handle<Firebird::IAttachment> other = attachNew(&on);
+    other->detach(&status_);
+    other.forget();
+}
+
 Firebird::IAttachment* Connection::attachment() {
     if (!attachment_)
         open();
-    return attachment_;
+    return attachment_.get();
 }
 
 Transaction& Connection::statementTransaction() {

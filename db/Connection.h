@@ -33,9 +33,17 @@ public:
     void open();
     // Commits the default transaction when it is active, then detaches.
     void close();
-    bool connected() const { return attachment_ != nullptr; }
+    bool connected() const { return static_cast<bool>(attachment_); }
     // Opens on demand.
     Firebird::IAttachment* attachment();
+    // The status every call on this connection reports through.
+    fb::Status& status() { return status_; }
+
+    // The database's forced-writes setting, read on this connection.
+    bool forcedWrites();
+    // Changes it through an attachment of its own while no other is open: closes this connection
+    // first (committing its transaction), leaves it closed.
+    void setForcedWrites(bool on);
     // Bumped at every open: statements prepared on an older attachment prepare again.
     std::uint64_t generation() const { return generation_; }
 
@@ -50,10 +58,13 @@ public:
 
 private:
     void releaseStatements();
+    // A new attachment with this connection's parameters; forcedWrites, when given, is set on it.
+    fb::Handle<Firebird::IAttachment> attachNew(const bool* forcedWrites);
 
     std::string name_;
     std::vector<std::string> params_;
-    Firebird::IAttachment* attachment_ = nullptr;
+    fb::Status status_;
+    fb::Handle<Firebird::IAttachment> attachment_;
     std::uint64_t generation_ = 0;
     Transaction* defaultTransaction_ = nullptr;
     std::unique_ptr<Transaction> readTransaction_;

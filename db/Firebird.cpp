@@ -1,6 +1,6 @@
 #include "db/Firebird.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <vector>
 

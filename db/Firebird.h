@@ -3,6 +3,7 @@
 #include <firebird/Interface.h>
 
 #include <string>
+#include <utility>
 
 namespace vela::fb {
 
@@ -30,6 +31,44 @@ template <typename T> struct Releaser {
         if (p)
             p->release();
     }
+};
+
+// The parameter-block builders are disposed of, not released.
+template <> struct Releaser<Firebird::IXpbBuilder> {
+    void operator()(Firebird::IXpbBuilder* p) const noexcept {
+        if (p)
+            p->dispose();
+    }
+};
+
+// The one owner of a reference-counted interface: move-only, released when it goes. A call that
+// ends the object on the server (commit, free, close, detach) releases the interface itself when
+// it succeeds; the caller then forgets the pointer, and on failure the owner still releases it.
+template <typename T> class Handle {
+public:
+    Handle() = default;
+    explicit Handle(T* p) noexcept : p_(p) {}
+    ~Handle() { reset(); }
+    Handle(Handle&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            p_ = std::exchange(other.p_, nullptr);
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    T* get() const noexcept { return p_; }
+    T* operator->() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void reset(T* p = nullptr) noexcept { Releaser<T>()(std::exchange(p_, p)); }
+    // After a call that released the interface on success.
+    void forget() noexcept { p_ = nullptr; }
+
+private:
+    T* p_ = nullptr;
 };
 
 } // namespace vela::fb

@@ -1,6 +1,6 @@
 #include "db/Message.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <cctype>
 #include <cmath>
@@ -69,8 +69,7 @@ const char* typeName(const Column& c) {
     }
 }
 
-Message::Message(Firebird::IMessageMetadata* metadata) : metadata_(metadata) {
-    fb::Status st;
+Message::Message(Firebird::IMessageMetadata* metadata, fb::Status& st) : metadata_(metadata) {
     unsigned count = metadata->getCount(&st);
     columns_.resize(count);
     for (unsigned i = 0; i < count; ++i) {

@@ -28,7 +28,8 @@ const char* typeName(const Column& column);
 class Message {
 public:
     Message() = default;
-    explicit Message(Firebird::IMessageMetadata* metadata);
+    // Reads the layout through the status of the statement's connection.
+    Message(Firebird::IMessageMetadata* metadata, fb::Status& st);
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
     Message(Message&&) noexcept = default;

@@ -1,8 +1,11 @@
 #include "db/Statement.h"
 
+#include "common/Error.h"
 #include "db/Connection.h"
-#include "db/Error.h"
 #include "db/Transaction.h"
+
+#include <algorithm>
+#include <cctype>
 
 namespace vela {
 
@@ -45,14 +48,14 @@ void Statement::prepare() {
     if (prepared())
         return;
     release();
-    fb::Status st;
+    fb::Status& st = connection_.status();
     Firebird::IAttachment* att = connection_.attachment();
     Transaction& tra = connection_.statementTransaction();
-    handle_ = att->prepare(&st, tra.handle(), 0, parsed_.sql.c_str(), SQL_DIALECT_V6,
-                           Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    handle_.reset(att->prepare(&st, tra.handle(), 0, parsed_.sql.c_str(), SQL_DIALECT_V6,
+                               Firebird::IStatement::PREPARE_PREFETCH_METADATA));
     generation_ = connection_.generation();
-    params_ = Message(handle_->getInputMetadata(&st));
-    row_ = Message(handle_->getOutputMetadata(&st));
+    params_ = Message(handle_->getInputMetadata(&st), st);
+    row_ = Message(handle_->getOutputMetadata(&st), st);
     // Parameter names come from the text, not from the server.
     for (size_t k = 0; k < names_.size(); ++k)
         for (unsigned pos : paramsByName_[k])
@@ -62,11 +65,13 @@ void Statement::prepare() {
 
 const std::vector<unsigned>& Statement::paramPositions(std::string_view name) const {
     static const std::vector<unsigned> none;
-    std::string key(name);
-    for (auto& c : key)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    auto same = [name](const std::string& upper) {
+        return upper.size() == name.size() && std::equal(upper.begin(), upper.end(), name.begin(), [](char u, char c) {
+                   return u == std::toupper(static_cast<unsigned char>(c));
+               });
+    };
     for (size_t k = 0; k < names_.size(); ++k)
-        if (names_[k] == key)
+        if (same(names_[k]))
             return paramsByName_[k];
     return none;
 }
@@ -79,57 +84,47 @@ void Statement::setParamInt(std::string_view name, std::int64_t value) {
 
 void Statement::execute() {
     prepare();
-    fb::Status st;
     Transaction& tra = connection_.statementTransaction();
-    handle_->execute(&st, tra.handle(), params_.metadata(), params_.data(), row_.metadata(), row_.data());
+    handle_->execute(&connection_.status(), tra.handle(), params_.metadata(), params_.data(), row_.metadata(),
+                     row_.data());
 }
 
 void Statement::openCursor() {
     prepare();
     closeCursor();
-    fb::Status st;
     Transaction& tra = connection_.statementTransaction();
-    cursor_ = handle_->openCursor(&st, tra.handle(), params_.metadata(), params_.data(), row_.metadata(), 0);
+    cursor_.reset(handle_->openCursor(&connection_.status(), tra.handle(), params_.metadata(), params_.data(),
+                                      row_.metadata(), 0));
 }
 
 bool Statement::fetch() {
-    fb::Status st;
-    return cursor_->fetchNext(&st, row_.data()) == Firebird::IStatus::RESULT_OK;
+    return cursor_->fetchNext(&connection_.status(), row_.data()) == Firebird::IStatus::RESULT_OK;
 }
 
 void Statement::closeCursor() {
     if (!cursor_)
         return;
-    fb::Status st;
     try {
-        cursor_->close(&st);
+        cursor_->close(&connection_.status());
+        cursor_.forget();
     } catch (const Error&) {
-        cursor_->release();
+        // Nothing to keep from a cursor that cannot close; its handle goes all the same.
     }
-    cursor_ = nullptr;
+    cursor_.reset();
 }
 
 void Statement::release() {
-    if (cursor_) {
+    closeCursor();
+    if (!handle_)
+        return;
+    if (generation_ == connection_.generation() && connection_.connected()) {
         try {
-            closeCursor();
-        } catch (...) {
+            handle_->free(&connection_.status());
+            handle_.forget();
+        } catch (const Error&) {
         }
-        cursor_ = nullptr;
     }
-    if (handle_) {
-        if (generation_ == connection_.generation() && connection_.connected()) {
-            fb::Status st;
-            try {
-                handle_->free(&st);
-            } catch (const Error&) {
-                handle_->release();
-            }
-        } else {
-            handle_->release();
-        }
-        handle_ = nullptr;
-    }
+    handle_.reset();
 }
 
 void Query::open() {

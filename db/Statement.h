@@ -41,7 +41,7 @@ public:
     void openCursor();
     bool fetch(); // false at end of data
     void closeCursor();
-    bool cursorOpen() const { return cursor_ != nullptr; }
+    bool cursorOpen() const { return static_cast<bool>(cursor_); }
 
     // Drops the server handles; called by the connection when it closes.
     void release();
@@ -51,8 +51,8 @@ private:
     std::string name_;
     std::string sql_;
     ParsedSql parsed_;
-    Firebird::IStatement* handle_ = nullptr;
-    Firebird::IResultSet* cursor_ = nullptr;
+    fb::Handle<Firebird::IStatement> handle_;
+    fb::Handle<Firebird::IResultSet> cursor_;
     std::uint64_t generation_ = 0;
     Message params_;
     Message row_;

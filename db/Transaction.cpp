@@ -2,7 +2,6 @@
 
 #include "db/Connection.h"
 
-#include <utility>
 #include <vector>
 
 namespace vela {
@@ -12,13 +11,10 @@ Transaction::Transaction(Connection& connection, Mode mode) : connection_(connec
 Transaction::~Transaction() {
     if (connection_.defaultTransaction() == this)
         connection_.setDefaultTransaction(nullptr);
-    if (handle_) {
-        // A destructor must not throw: whatever is left open is committed if possible.
-        try {
-            commit();
-        } catch (...) {
-            handle_ = nullptr;
-        }
+    // A destructor must not throw: whatever is left open is committed if possible, else rolled back.
+    try {
+        endWithConnection();
+    } catch (...) {
     }
 }
 
@@ -31,35 +27,32 @@ void Transaction::start() {
     } else {
         tpb.insert(tpb.end(), {isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait});
     }
-    fb::Status st;
-    handle_ = connection_.attachment()->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
+    Firebird::IAttachment* attachment = connection_.attachment();
+    handle_.reset(attachment->startTransaction(&connection_.status(), static_cast<unsigned>(tpb.size()), tpb.data()));
 }
 
 void Transaction::commitRetaining() {
-    fb::Status st;
-    handle()->commitRetaining(&st);
+    handle()->commitRetaining(&connection_.status());
 }
 
 void Transaction::commit() {
     if (!handle_)
         return;
-    fb::Status st;
-    handle_->commit(&st);
-    handle_ = nullptr; // commit released the interface
+    handle_->commit(&connection_.status());
+    handle_.forget(); // a successful commit released the interface
 }
 
 void Transaction::rollback() {
     if (!handle_)
         return;
-    fb::Status st;
-    handle_->rollback(&st);
-    handle_ = nullptr;
+    handle_->rollback(&connection_.status());
+    handle_.forget();
 }
 
 Firebird::ITransaction* Transaction::handle() {
     if (!handle_)
         start();
-    return handle_;
+    return handle_.get();
 }
 
 void Transaction::endWithConnection() {
@@ -68,7 +61,7 @@ void Transaction::endWithConnection() {
     try {
         commit();
     } catch (...) {
-        std::exchange(handle_, nullptr)->release();
+        drop();
         throw;
     }
 }
@@ -79,7 +72,7 @@ void Transaction::drop() noexcept {
     try {
         rollback();
     } catch (...) {
-        std::exchange(handle_, nullptr)->release();
+        handle_.reset();
     }
 }
 

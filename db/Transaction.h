@@ -16,7 +16,7 @@ public:
     Transaction& operator=(const Transaction&) = delete;
 
     Connection& connection() const { return connection_; }
-    bool active() const { return handle_ != nullptr; }
+    bool active() const { return static_cast<bool>(handle_); }
     void start();
     // Makes the work done so far durable and keeps the transaction open.
     void commitRetaining();
@@ -25,8 +25,8 @@ public:
     // Starts the transaction when it is not active.
     Firebird::ITransaction* handle();
 
-    // Used by the connection when it goes away: commits what is pending. A failed commit still
-    // lets go of the transaction (the detach that follows rolls it back) and is reported.
+    // Used by the connection when it goes away: commits what is pending. A failed commit is
+    // rolled back, let go of and reported.
     void endWithConnection();
     // Ends the transaction without keeping anything and without failing: for reads only.
     void drop() noexcept;
@@ -34,7 +34,7 @@ public:
 private:
     Connection& connection_;
     Mode mode_;
-    Firebird::ITransaction* handle_ = nullptr;
+    fb::Handle<Firebird::ITransaction> handle_;
 };
 
 } // namespace vela

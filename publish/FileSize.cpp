@@ -1,6 +1,6 @@
 #include "publish/FileSize.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <cerrno>
 #include <fcntl.h>

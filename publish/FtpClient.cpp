@@ -1,6 +1,6 @@
 #include "publish/FtpClient.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 #include "publish/CurlHandle.h"
 #include "publish/FtpReplies.h"
 #include "publish/FtpUrl.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <chrono>
 #include <cstdint>

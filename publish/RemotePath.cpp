@@ -1,7 +1,7 @@
 #include "publish/RemotePath.h"
 
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "publish/UploadStep.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 #include "publish/FileSize.h"
 #include "publish/RemotePath.h"
 

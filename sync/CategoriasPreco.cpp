@@ -63,12 +63,4 @@ const TableCopy tabelaPreco{
 
 } // namespace tables
 
-void sincronizaCategorias(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::categorias, dm, host);
-}
-
-void sincronizaTabelaPreco(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::tabelaPreco, dm, host);
-}
-
 } // namespace vela

@@ -132,16 +132,4 @@ const TableCopy config{
 
 } // namespace tables
 
-void sincronizaCondPagamentos(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::condPagamento, dm, host);
-}
-
-void sincronizaTransportadora(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::transportadora, dm, host);
-}
-
-void sincronizaConfig(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::config, dm, host);
-}
-
 } // namespace vela

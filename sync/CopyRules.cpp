@@ -1,6 +1,6 @@
 #include "sync/CopyRules.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <cstdio>
 #include <string>

@@ -20,24 +20,6 @@ void motivoCancelamento(CopyRow& row) {
         row.setString("MOTIVOCANCELAMENTO", "Estudo");
 }
 
-// Regular quotas are marked ATIVO 100 and stay unsent (ENVIADA NULL).
-void cotaRegular(CopyRow& row) {
-    row.setInt("ATIVO", 100);
-    motivoCancelamento(row);
-}
-
-// CM quotas are marked ATIVO 1 and as already sent.
-void cotaCm(CopyRow& row) {
-    row.setInt("ATIVO", 1);
-    row.setString("ENVIADA", "EA");
-    motivoCancelamento(row);
-}
-
-// The key the quota received is the products' quota reference.
-void produtoDaCota(CopyRow& row) {
-    row.setInt("TIDCOTANEG", row.extra());
-}
-
 } // namespace
 
 // The mobile database keys each quota itself (gen_tid_cotacao); the INSERT hands that key back so
@@ -52,6 +34,13 @@ constexpr std::string_view cursorCotaNegociacao =
     "select c.tid,  c.data, c.dataatualizacao, c.ativo, c.ncotdist, c.tidcliente, c.datareferencia, "
     "c.observacao, c.tidcondpagamento, c.pppacote, c.enviada, c.motivocancelamento, c.respcancel from "
     "cotanegociacao c where c.ativo = 1";
+
+extern const TableCopy produtoCotaNegociacao;
+extern const TableCopy cotaNegociacaoCm;
+
+// Each quota is followed by its products (its source tid as :tidcotaneg), which carry the key the
+// mobile database gave the quota.
+constexpr ChildCopy produtosDaCota{.copy = &produtoCotaNegociacao, .param = "tidcotaneg", .keyColumn = "TIDCOTANEG"};
 
 // RESPCANCEL comes last: the cancellation reason is derived from it right after.
 const std::vector<FieldCopy> camposCotaNegociacao{
@@ -87,7 +76,11 @@ const TableCopy cotaNegociacao{
     .fields = camposCotaNegociacao,
     .log = {"Sincronizando Cotação: ", "NCOTDIST", LogValue::String},
     .endLine = {}, // written once, after phase 2
-    .beforePost = cotaRegular,
+    // Regular quotas are marked ATIVO 100 and stay unsent (ENVIADA NULL).
+    .constants = {{"ATIVO", 100}},
+    .beforePost = motivoCancelamento,
+    .child = produtosDaCota,
+    .then = &cotaNegociacaoCm,
 };
 
 // Phase 2, the CM quotas: any situation, less than 547 days old. It closes the copy with the end
@@ -111,7 +104,10 @@ const TableCopy cotaNegociacaoCm{
     .fields = camposCotaNegociacao,
     .log = {"Sincronizando Cotação: ", "NCOTDIST", LogValue::String},
     .endLine = "Finalizando Tabela Cotação",
-    .beforePost = cotaCm,
+    // CM quotas are marked ATIVO 1 and as already sent.
+    .constants = {{"ATIVO", 1}, {"ENVIADA", "EA"}},
+    .beforePost = motivoCancelamento,
+    .child = produtosDaCota,
 };
 
 // The products of one quota (:tidcotaneg, the quota's source key), copied under the key the mobile
@@ -169,88 +165,8 @@ const TableCopy produtoCotaNegociacao{
         },
     .log = {"Sincronizando Item: ", "CODIGOINTERNO", LogValue::String},
     .endLine = "Finalizando Tabela ProdutocotaNegociação",
-    .beforePost = produtoDaCota,
 };
 
 } // namespace tables
-
-namespace {
-
-// One call of the quota copy: the two phases over the quota selection, each quota followed by the
-// copy of its products. The product copier is made once, so its statements are prepared and its
-// fields bound once for all quotas.
-class CotaNegociacaoCopy {
-public:
-    CotaNegociacaoCopy(TDMSistemaCadastro& dm, CopyHost& host)
-        : dm_(dm), host_(host), produtos_(tables::produtoCotaNegociacao, dm, host) {}
-
-    void run() {
-        {
-            // Each phase sets its own texts on the quota statements, so a later call starts again
-            // from the regular selection.
-            TableCopier regulares(tables::cotaNegociacao, dm_, host_);
-            regulares.begin();
-            copyPhase(regulares);
-        }
-        TableCopier cm(tables::cotaNegociacaoCm, dm_, host_);
-        copyPhase(cm);
-        cm.end();
-    }
-
-    // The products of the quota the selection stands on, under the key k it received.
-    void sincronizaProdutoCotaNegociacao(int k) {
-        std::int64_t tidCotaNeg = cotas_->source().row().getInt64(tidCota_);
-        produtos_.extra = k;
-        produtos_.begin();
-        if (!produtos_.objects().movel.active())
-            produtos_.openCursor();
-        Query& itens = produtos_.source();
-        itens.close();
-        itens.statement().setParamInt("tidcotaneg", tidCotaNeg);
-        if (produtosBound_) {
-            itens.open();
-        } else {
-            produtos_.openSource();
-            produtosBound_ = true;
-        }
-        Query& conta = produtos_.objects().conta;
-        conta.close();
-        conta.statement().setParamInt("tidcotaneg", tidCotaNeg);
-        produtos_.openCount();
-        produtos_.copyRows();
-        produtos_.closeQueries();
-        produtos_.end();
-    }
-
-private:
-    void copyPhase(TableCopier& cotas) {
-        cotas_ = &cotas;
-        cotas.openSource();
-        cotas.openCount();
-        cotas.openCursor();
-        tidCota_ = cotas.source().field("TID");
-        Query& selecao = cotas.source();
-        while (!selecao.eof()) {
-            cotas.copyRow();
-            sincronizaProdutoCotaNegociacao(static_cast<int>(cotas.returned().getInt64(0)));
-            selecao.next();
-            host_.stepGauge();
-        }
-        cotas.closeQueries();
-    }
-
-    TDMSistemaCadastro& dm_;
-    CopyHost& host_;
-    TableCopier produtos_;
-    bool produtosBound_ = false;
-    TableCopier* cotas_ = nullptr;
-    size_t tidCota_ = 0;
-};
-
-} // namespace
-
-void sincronizaCotaNegociacao(TDMSistemaCadastro& dm, CopyHost& host) {
-    CotaNegociacaoCopy(dm, host).run();
-}
 
 } // namespace vela

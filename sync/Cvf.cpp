@@ -1,16 +1,6 @@
-#include "sync/TableCopier.h"
 #include "sync/Tables.h"
 
 namespace vela {
-
-namespace {
-
-// A report that reaches the mobile database counts as sent.
-void markSent(CopyRow& row) {
-    row.setString("ENVIADA", "Sim");
-}
-
-} // namespace
 
 namespace tables {
 
@@ -57,14 +47,10 @@ const TableCopy cvf{
         },
     .log = {"Sincronizando CVF: ", "IDTESTE", LogValue::String},
     .endLine = "Finalizando Tabela CVF",
-    .beforePost = markSent,
+    // A report that reaches the mobile database counts as sent.
+    .constants = {{"ENVIADA", "Sim"}},
 };
 
 } // namespace tables
-
-// The last copy of the run: nothing commits its rows until the run closes the mobile connection.
-void sincronizaCVF(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::cvf, dm, host);
-}
 
 } // namespace vela

@@ -36,8 +36,4 @@ const TableCopy estados{
 
 } // namespace tables
 
-void sincronizaEstados(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::estados, dm, host);
-}
-
 } // namespace vela

@@ -83,12 +83,4 @@ const TableCopy produtos{
 
 } // namespace tables
 
-void sincronizaClasFiscal(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::clasFiscal, dm, host);
-}
-
-void sincronizaProdutos(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::produtos, dm, host);
-}
-
 } // namespace vela

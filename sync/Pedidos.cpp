@@ -1,17 +1,11 @@
-#include "sync/TableCopier.h"
 #include "sync/Tables.h"
 
 namespace vela {
 
 namespace tables {
 
-// An open order: active, not cancelled, with at least one active item neither invoiced (NF) nor
-// taken from another source (FONTE). The join gives one row per such item, hence the DISTINCT.
-constexpr std::string_view pedidosAbertos =
-    "select distinct (p.tid) from pedido p inner join produtopedido pp on p.tid = pp.tidpedido where p.ativo "
-    "= 1 and pp.ativo = 1 and pp.nf is null and p.respcancel = 0 and pp.fonte is null";
-
-// The source query reads one order by its key; the key selection above drives the loop.
+// The source query reads one order by its key; the key selection drives the loop, so each open
+// order is copied once however many qualifying items it has, and the gauge counts orders.
 const TableCopy pedido{
     .suffix = "Pedido",
     .header = "***** Tabela Pedido *****",
@@ -37,6 +31,12 @@ const TableCopy pedido{
         },
     .log = {"Sincronizando Pedido: ", "NPEDDIST", LogValue::String},
     .endLine = "Finalizando Tabela Pedido",
+    // An open order: active, not cancelled, with at least one active item neither invoiced (NF)
+    // nor taken from another source (FONTE). The join gives one row per such item, hence DISTINCT.
+    .keys = {.name = "FDQueryDistinctPedido",
+             .sql = "select distinct (p.tid) from pedido p inner join produtopedido pp on p.tid = pp.tidpedido "
+                    "where p.ativo = 1 and pp.ativo = 1 and pp.nf is null and p.respcancel = 0 and pp.fonte is null",
+             .param = "tid"},
 };
 
 // Items are chosen by their own conditions, whatever their order's state: an item of a cancelled
@@ -79,48 +79,5 @@ const TableCopy produtoPedido{
 };
 
 } // namespace tables
-
-// The orders run a loop of two levels: the key selection yields each open order once (however
-// many qualifying items it has), and the source query reads that order by its key. The gauge
-// counts orders.
-void sincronizaPedido(TDMSistemaCadastro& dm, CopyHost& host) {
-    TableCopier copier(tables::pedido, dm, host);
-    Query& chaves = dm.query("FDQueryDistinctPedido", dm.FDConnectionBancoVela);
-    chaves.setSql(std::string(tables::pedidosAbertos));
-    Query& pedido = copier.source();
-
-    copier.begin();
-    chaves.close();
-    chaves.open();
-    const size_t tid = chaves.field("TID");
-    copier.openCount();
-    copier.openCursor();
-    bool bound = false;
-    while (!chaves.eof()) {
-        pedido.close();
-        pedido.statement().setParamInt("tid", chaves.row().getInt64(tid));
-        // The statement stays prepared from one order to the next: only the first opening binds
-        // the field copies.
-        if (bound) {
-            pedido.open();
-        } else {
-            copier.openSource();
-            bound = true;
-        }
-        while (!pedido.eof()) {
-            copier.copyRow();
-            pedido.next();
-        }
-        chaves.next();
-        host.stepGauge();
-    }
-    chaves.close();
-    copier.closeQueries();
-    copier.end();
-}
-
-void sincronizaProdutoPedido(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::produtoPedido, dm, host);
-}
 
 } // namespace vela

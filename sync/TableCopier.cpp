@@ -1,12 +1,13 @@
 #include "sync/TableCopier.h"
 
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 #include "sync/CopyRules.h"
 
 #include <cctype>
 #include <charconv>
 #include <limits>
+#include <utility>
 
 namespace vela {
 
@@ -79,14 +80,17 @@ TableCopier::TableCopier(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost
     }
 }
 
+TableCopier::~TableCopier() = default;
+
 void TableCopier::log(std::string_view utf8) {
     host_.appendLog(cp1252::fromUtf8(utf8));
 }
 
 void TableCopier::begin() {
-    log(copy_.header);
-    if (!copy_.header.empty())
+    if (!copy_.header.empty()) {
+        log(copy_.header);
         host_.tableStarted(tableTitle(copy_.header));
+    }
     if (!copy_.deleteSql.empty()) {
         dm_.FDQueryDeletar.execute(copy_.deleteSql);
         if (!copy_.alsoDeleteSql.empty())
@@ -99,7 +103,8 @@ void TableCopier::openSource() {
     Query& q = objects_.vela;
     q.close();
     q.open();
-    bind();
+    if (!bound_)
+        bind();
 }
 
 void TableCopier::openCursor() {
@@ -120,8 +125,26 @@ void TableCopier::openCount() {
     host_.setGaugeMaximum(static_cast<int>(count));
 }
 
+namespace {
+
+size_t targetColumn(Message& insert, std::string_view column) {
+    int to = insert.find("NEW_" + std::string(column));
+    if (to < 0)
+        throw Error("Field '" + std::string(column) + "' not found");
+    return static_cast<size_t>(to);
+}
+
+// A statement's parameter set to an integer; the positions were looked up once.
+void setParam(Statement& s, std::string_view name, std::int64_t value) {
+    s.prepare();
+    for (unsigned pos : s.paramPositions(name))
+        s.params().setInt64(pos, value);
+}
+
+} // namespace
+
 void TableCopier::bind() {
-    // Column positions are looked up once per opening, never per row.
+    // Column positions are looked up once per copier, never per row.
     Message& src = objects_.vela.row();
     objects_.updateSql.prepare();
     Message& dst = objects_.updateSql.params();
@@ -129,23 +152,25 @@ void TableCopier::bind() {
     for (const FieldCopy& f : copy_.fields) {
         size_t from = objects_.vela.field(f.source);
         checkDeclaredType(src.column(from), f.source, f.rule);
-        int to = dst.find("NEW_" + std::string(f.target));
-        if (to < 0)
-            throw Error("Field '" + std::string(f.target) + "' not found");
-        bindings_.push_back({from, static_cast<size_t>(to), f.rule, f.size});
+        bindings_.push_back({from, targetColumn(dst, f.target), f.rule, f.size});
     }
+    constantIndex_.clear();
+    for (const Constant& c : copy_.constants)
+        constantIndex_.push_back(targetColumn(dst, c.target));
     if (copy_.log.value != LogValue::None) {
         if (copy_.log.fromNewRow) {
-            int i = dst.find("NEW_" + std::string(copy_.log.column));
-            if (i < 0)
-                throw Error("Field '" + std::string(copy_.log.column) + "' not found");
-            logIndex_ = static_cast<size_t>(i);
+            logIndex_ = targetColumn(dst, copy_.log.column);
         } else {
             logIndex_ = objects_.vela.field(copy_.log.column);
             checkDeclaredType(src.column(logIndex_), copy_.log.column,
                               copy_.log.value == LogValue::String ? Rule::String : Rule::Integer);
         }
     }
+    if (copy_.child.copy)
+        tidIndex_ = objects_.vela.field("TID");
+    if (asChild_)
+        parentKeyIndex_ = targetColumn(dst, asChild_->keyColumn);
+    bound_ = true;
 }
 
 void TableCopier::copyRow() {
@@ -154,26 +179,44 @@ void TableCopier::copyRow() {
     Message& dst = objects_.movel.append();
     for (const Binding& b : bindings_)
         copyField(src, b.from, dst, b.to, b.rule, b.size);
+    if (asChild_)
+        dst.setInt64(parentKeyIndex_, parentKey_);
+    for (size_t i = 0; i < constantIndex_.size(); ++i) {
+        const auto& value = copy_.constants[i].value;
+        if (const auto* text = std::get_if<std::string_view>(&value))
+            dst.setBytes(constantIndex_[i], *text);
+        else
+            dst.setInt64(constantIndex_[i], std::get<std::int64_t>(value));
+    }
     if (copy_.beforePost) {
-        CopyRow row(src, dst, extra);
+        CopyRow row(src, dst);
         copy_.beforePost(row);
     }
     objects_.movel.post();
     host_.rowCopied();
-    if (copy_.log.value == LogValue::None)
-        return;
-    const Message& m = copy_.log.fromNewRow ? dst : src;
-    line_.assign(prefix_);
-    if (copy_.log.value == LogValue::String) {
-        line_.append(readString(m, logIndex_));
-    } else if (!m.isNull(logIndex_)) {
-        char digits[24];
-        auto r = std::to_chars(digits, digits + sizeof digits, m.getInt64(logIndex_));
-        line_.append(digits, r.ptr);
-    } else {
-        line_.push_back('0');
+    if (copy_.log.value != LogValue::None) {
+        const Message& m = copy_.log.fromNewRow ? dst : src;
+        line_.assign(prefix_);
+        if (copy_.log.value == LogValue::String) {
+            line_.append(readString(m, logIndex_));
+        } else if (!m.isNull(logIndex_)) {
+            char digits[24];
+            auto r = std::to_chars(digits, digits + sizeof digits, m.getInt64(logIndex_));
+            line_.append(digits, r.ptr);
+        } else {
+            line_.push_back('0');
+        }
+        host_.appendLog(line_);
     }
-    host_.appendLog(line_);
+    if (copy_.child.copy) {
+        if (!child_) {
+            child_ = std::make_unique<TableCopier>(*copy_.child.copy, dm_, host_);
+            child_->asChild_ = &copy_.child;
+        }
+        // The key the mobile database gave the row, as the 32-bit column the child rows keep.
+        auto key = static_cast<std::int32_t>(objects_.updateSql.row().getInt64(0));
+        child_->runFor(src.getInt64(tidIndex_), key);
+    }
 }
 
 void TableCopier::copyRows() {
@@ -185,12 +228,39 @@ void TableCopier::copyRows() {
     }
 }
 
+// Two levels: the key selection yields each key once, the source query reads that key's rows. The
+// gauge steps once per key.
+void TableCopier::copyByKeys() {
+    Query& keys = dm_.query(std::string(copy_.keys.name), dm_.FDConnectionBancoVela);
+    keys.setSql(std::string(copy_.keys.sql));
+    keys.close();
+    keys.open();
+    const size_t tid = keys.field("TID");
+    openCount();
+    openCursor();
+    Query& rows = objects_.vela;
+    while (!keys.eof()) {
+        rows.close();
+        setParam(rows.statement(), copy_.keys.param, keys.row().getInt64(tid));
+        openSource();
+        while (!rows.eof()) {
+            copyRow();
+            rows.next();
+        }
+        keys.next();
+        host_.stepGauge();
+    }
+    keys.close();
+}
+
 void TableCopier::closeQueries() {
     objects_.movel.close();
     objects_.vela.close();
 }
 
 void TableCopier::end() {
+    if (copy_.endLine.empty())
+        return;
     host_.appendLog({});
     log(copy_.endLine);
     host_.appendLog({});
@@ -198,8 +268,37 @@ void TableCopier::end() {
 
 void TableCopier::run() {
     begin();
+    if (!copy_.keys.sql.empty()) {
+        copyByKeys();
+    } else {
+        openSource();
+        openCursor();
+        openCount();
+        copyRows();
+    }
+    closeQueries();
+    end();
+    if (copy_.then) {
+        TableCopier next(*copy_.then, dm_, host_);
+        if (copy_.then->child.copy == copy_.child.copy && child_) {
+            next.child_ = std::move(child_); // prepared once for both selections
+            next.child_->asChild_ = &copy_.then->child;
+        }
+        next.run();
+    }
+}
+
+void TableCopier::runFor(std::int64_t parentTid, std::int64_t parentKey) {
+    parentKey_ = parentKey;
+    begin();
+    if (!objects_.movel.active())
+        openCursor();
+    Query& rows = objects_.vela;
+    rows.close();
+    setParam(rows.statement(), asChild_->param, parentTid);
     openSource();
-    openCursor();
+    objects_.conta.close();
+    setParam(objects_.conta.statement(), asChild_->param, parentTid);
     openCount();
     copyRows();
     closeQueries();

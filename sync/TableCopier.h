@@ -5,6 +5,7 @@
 #include "sync/TableCopy.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +15,7 @@ namespace vela {
 // The row being copied, as the deviation hooks see it.
 class CopyRow {
 public:
-    CopyRow(Message& source, Message& target, std::int64_t extra = 0)
-        : source_(source), target_(target), extra_(extra) {}
+    CopyRow(Message& source, Message& target) : source_(source), target_(target) {}
 
     Message& source() { return source_; }
     Message& target() { return target_; }
@@ -24,49 +24,25 @@ public:
     void setString(std::string_view column, std::string_view bytes);
     void setInt(std::string_view column, std::int64_t value);
     void setDate(std::string_view column, ISC_DATE value);
-    // The copier's per-row hook argument (TableCopier::extra).
-    std::int64_t extra() const { return extra_; }
 
 private:
     size_t targetIndex(std::string_view column) const;
 
     Message& source_;
     Message& target_;
-    std::int64_t extra_;
 };
 
-// The table copy procedure. run() is the whole procedure; the copies with a loop of their own
-// (orders, quotas) compose the same steps.
+// The table copy procedure over one copy's settings, deviations included: a key loop, a child
+// copy per posted row, a continuation into the same table. Statements are prepared and columns
+// bound once per copier, never per row.
 class TableCopier {
 public:
     TableCopier(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost& host);
+    ~TableCopier();
+    TableCopier(const TableCopier&) = delete;
+    TableCopier& operator=(const TableCopier&) = delete;
 
     void run();
-
-    // Header line, DELETE, commit-retaining.
-    void begin();
-    // Closes and reopens the source query (checking its declared fields).
-    void openSource();
-    void openCursor();
-    // Closes and reopens the count query; sets the gauge to 0 of COUNT.
-    void openCount();
-    // Copies the source query's current row: events, new row, field copies, hook, post, log line.
-    void copyRow();
-    // The row loop over the source query, one gauge step per row.
-    void copyRows();
-    // Closes the insert cursor and the source query.
-    void closeQueries();
-    // Empty line, end line, empty line.
-    void end();
-
-    TableObjects& objects() { return objects_; }
-    Query& source() { return objects_.vela; }
-    // What the INSERT's RETURNING clause gave for the row just posted (a key the mobile database
-    // assigned).
-    Message& returned() { return objects_.updateSql.row(); }
-    // Per-row hook argument for the copies that need more than the settings; the hook reads it
-    // as CopyRow::extra().
-    std::int64_t extra = 0;
 
 private:
     struct Binding {
@@ -76,17 +52,36 @@ private:
         unsigned size;
     };
 
+    // The child copy's part of run(): its rows of one parent, under the parent's new key.
+    void runFor(std::int64_t parentTid, std::int64_t parentKey);
+    void begin();
+    void openSource();
+    void openCursor();
+    void openCount();
     void bind();
+    void copyRow();
+    void copyRows();
+    void copyByKeys();
+    void closeQueries();
+    void end();
     void log(std::string_view utf8);
 
     const TableCopy& copy_;
     TDMSistemaCadastro& dm_;
     CopyHost& host_;
     TableObjects& objects_;
+    const ChildCopy* asChild_ = nullptr; // set when this copier runs a parent's child copy
+    std::unique_ptr<TableCopier> child_;
     std::vector<Binding> bindings_;
+    std::vector<size_t> constantIndex_;
+    bool bound_ = false;
+    size_t logIndex_ = 0;
+    size_t tidIndex_ = 0;       // the source TID handed to the child copy
+    size_t parentKeyIndex_ = 0; // where a child row takes its parent's new key
+    std::int64_t parentKey_ = 0;
+    bool hasParentKey_ = false;
     std::string prefix_; // the per-row literal in Windows-1252
     std::string line_;
-    size_t logIndex_ = 0;
 };
 
 void runTableCopy(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost& host);

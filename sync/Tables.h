@@ -4,31 +4,35 @@
 #include "sync/CopyHost.h"
 #include "sync/TableCopy.h"
 
+#include <array>
+#include <string_view>
+
 namespace vela {
 
-// The eighteen table copies, in the order the synchronization run calls them. Each group of
-// tables lives in a file of its own with its settings.
-void sincronizaEstados(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaUsuarios(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaClasFiscal(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaProdutos(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaCategorias(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaEmpresas(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaCondPagamentos(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaTabelaPreco(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaTransportadora(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaConfig(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaArea(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaContatosCliente(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaGPVendedor(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaPedido(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaProdutoPedido(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaCotaNegociacao(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaAgendaVendedor(TDMSistemaCadastro& dm, CopyHost& host);
-void sincronizaCVF(TDMSistemaCadastro& dm, CopyHost& host);
-
+// The settings of every table copy, one file per group of tables.
 namespace tables {
-extern const TableCopy estados;
+extern const TableCopy estados, usuarios, clasFiscal, produtos, categorias, empresas, condPagamento, tabelaPreco,
+    transportadora, config, area, contatoCliente, gpVendedor, pedido, produtoPedido, cotaNegociacao, agendaVendedor,
+    cvf;
 } // namespace tables
+
+struct CopyEntry {
+    std::string_view name;   // the table's title in the header line
+    std::string_view method; // sincronizaX, the copy's name in the window's vocabulary
+    const TableCopy& copy;
+};
+
+// The eighteen table copies in the order the synchronization run makes them.
+extern const std::array<CopyEntry, 18> tableCopies;
+
+// The entry of a method name ("sincronizaPedido"); throws for an unknown one.
+const CopyEntry& findCopy(std::string_view method);
+
+// Step 1's copies: every table of the list in order, then the mobile connection closed (which
+// commits the last rows) and its file flushed to disk. Expects both connections open and the
+// mobile transaction started. The mobile file runs without forced writes meanwhile, since it is
+// rebuilt from the template on every run; they are back on before the connection closes, whether
+// the copies end, fail or are stopped.
+void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host);
 
 } // namespace vela

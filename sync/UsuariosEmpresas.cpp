@@ -92,12 +92,4 @@ const TableCopy empresas{
 
 } // namespace tables
 
-void sincronizaUsuarios(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::usuarios, dm, host);
-}
-
-void sincronizaEmpresas(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::empresas, dm, host);
-}
-
 } // namespace vela

@@ -112,20 +112,4 @@ const TableCopy agendaVendedor{
 
 } // namespace tables
 
-void sincronizaArea(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::area, dm, host);
-}
-
-void sincronizaContatosCliente(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::contatoCliente, dm, host);
-}
-
-void sincronizaGPVendedor(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::gpVendedor, dm, host);
-}
-
-void sincronizaAgendaVendedor(TDMSistemaCadastro& dm, CopyHost& host) {
-    runTableCopy(tables::agendaVendedor, dm, host);
-}
-
 } // namespace vela

@@ -1,4 +1,5 @@
 // The real binary, end to end: modes, the run log file, maquinas.txt, the template copy, failures.
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,6 @@ std::string expectedLog(const Installation& in,
                       "\r\nINICIO SINCRONIZA\xc7\xc3O\r\n***** Tabela Estados *****\r\nSincronizando Estado: "
                       "SP\r\nSincronizando Estado: \xc1\xc9\r\n\r\nFinalizando Tabela Estado\r\n\r\n";
     return log;
-}
-
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include "db/ModuloDadosCadastro.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
+#include "sync/TableCopier.h"
+#include "sync/Tables.h"
 #include "tests/support/TestEnv.h"
 
 #include <QApplication>
@@ -324,21 +326,18 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
     dm.FDTransactionBancoMovel.start();
 
     struct Step {
-        void (vela::TfrmPrincipal::*copy)();
+        const char* method;
         const char* name;
         int maximum;
         int position;
     };
     const Step steps[] = {
-        {&vela::TfrmPrincipal::sincronizaUsuarios, "usuarios", 2, 2},
-        {&vela::TfrmPrincipal::sincronizaClasFiscal, "clasfiscal", 2, 2},
-        {&vela::TfrmPrincipal::sincronizaProdutos, "produtos", 5, 2},
-        {&vela::TfrmPrincipal::sincronizaCategorias, "categorias", 2, 2},
-        {&vela::TfrmPrincipal::sincronizaEmpresas, "empresas", 10, 7},
-        {&vela::TfrmPrincipal::sincronizaTabelaPreco, "tabelapreco", 2, 2},
+        {"sincronizaUsuarios", "usuarios", 2, 2},  {"sincronizaClasFiscal", "clasfiscal", 2, 2},
+        {"sincronizaProdutos", "produtos", 5, 2},  {"sincronizaCategorias", "categorias", 2, 2},
+        {"sincronizaEmpresas", "empresas", 10, 7}, {"sincronizaTabelaPreco", "tabelapreco", 2, 2},
     };
     for (const Step& step : steps) {
-        (frm.*step.copy)();
+        vela::runTableCopy(vela::findCopy(step.method).copy, dm, frm);
         EXPECT_EQ(frm.Gauge1->maxValue(), step.maximum) << step.name;
         EXPECT_EQ(frm.Gauge1->progress(), step.position) << step.name;
     }

@@ -1,6 +1,6 @@
 // The database layer against real embedded databases: parameters, types, transactions, errors.
+#include "common/Error.h"
 #include "db/Connection.h"
-#include "db/Error.h"
 #include "db/NamedParams.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"

@@ -1,9 +1,9 @@
 // The table copy procedure on the state table, in process against real embedded databases.
-#include "db/Error.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "sync/TableCopier.h"
 #include "sync/Tables.h"
-#include "tests/support/RecordingHost.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -14,25 +14,14 @@ using test::Row;
 
 namespace {
 
-class Estados : public ::testing::Test {
+class Estados : public ::testing::Test, protected test::InProcess {
 protected:
     void SetUp() override {
-        source = dir / "source.fdb";
-        mobile = dir / "mobile.gdb";
         test::createDatabase(mobile, test::mobileSchema(), "insert into estado (tid, uf, ativo) values (99, 'ZZ', 1);");
     }
     void createSource(const std::string& rows) { test::createDatabase(source, test::backofficeSchema(), rows); }
-    void start() {
-        dm = std::make_unique<TDMSistemaCadastro>(TDMSistemaCadastro::Paths{source, mobile});
-        dm->FDConnectionBancoMovel.open();
-        dm->FDConnectionBancoVela.open();
-        dm->FDTransactionBancoMovel.start();
-    }
     void finish() { dm->release(); }
 
-    test::TempDir dir;
-    std::string source, mobile;
-    std::unique_ptr<TDMSistemaCadastro> dm;
     test::RecordingHost host;
 };
 
@@ -47,7 +36,7 @@ TEST_F(Estados, CopiesActiveRowsWithNullsAsTheirRuleSays) {
                  "insert into estado (tid, uf, ativo) values (2, 'XX', 0);\n"
                  "insert into estado (tid, uf, descricao, ativo) values (4, 'S\xc3', 'S\xe3o Paulo', 1);\n");
     start();
-    sincronizaEstados(*dm, host);
+    runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
     finish();
 
     EXPECT_EQ(host.lines, (std::vector<std::string>{
@@ -68,7 +57,7 @@ TEST_F(Estados, CopiesActiveRowsWithNullsAsTheirRuleSays) {
 TEST_F(Estados, NoActiveRowsStillEmptiesTheTable) {
     createSource("insert into estado (tid, uf, ativo) values (2, 'XX', 0);");
     start();
-    sincronizaEstados(*dm, host);
+    runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
     finish();
     EXPECT_EQ(host.lines,
               (std::vector<std::string>{"***** Tabela Estados *****", "", "Finalizando Tabela Estado", ""}));
@@ -84,7 +73,7 @@ TEST_F(Estados, EveryRowIsDurableAsSoonAsItIsPosted) {
     start();
     std::vector<std::string> seen;
     host.onEvents = [&] { seen.push_back(query(mobile, "select count(*) from estado")[0][0]); };
-    sincronizaEstados(*dm, host);
+    runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
     // Before each row a second attachment sees every row posted so far: the DELETE and each
     // state row were committed at once.
     EXPECT_EQ(seen, (std::vector<std::string>{"0", "1", "2"}));
@@ -141,7 +130,7 @@ TEST_F(Estados, AMissingMobileTableFailsAtItsDelete) {
     test::runSql(mobile, "drop table estado;");
     start();
     try {
-        sincronizaEstados(*dm, host);
+        runTableCopy(findCopy("sincronizaEstados").copy, *dm, host);
         FAIL();
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("ESTADO"), std::string::npos) << e.what();

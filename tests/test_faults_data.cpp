@@ -1,10 +1,11 @@
 // Bad input from the back office and from maquinas.txt, and the promise that the back office is
 // only ever read: the real binary, end to end, on embedded databases.
+#include "common/Error.h"
 #include "db/Connection.h"
-#include "db/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +18,6 @@ using namespace vela::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
-}
 
 // One row per source table, NULL in every column that allows it; only what the table's copy
 // filters on (and what the back office requires) has a value.

@@ -1,6 +1,7 @@
 // Faults on the mobile side: a template that is no database or lacks a table, a constraint the
 // mobile database enforces and the source breaks, a file system that fills up. Every one ends the
 // run with the database's or the system's own message, and what was committed stays.
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -14,21 +15,6 @@ using namespace vela::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
-}
-
-bool endsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-size_t countLines(const std::string& log, const std::string& prefix) {
-    size_t n = 0;
-    for (const auto& line : logLines(log))
-        n += line.rfind(prefix, 0) == 0;
-    return n;
-}
 
 const std::string kStatesAndUsers = "insert into estado (tid, uf, ativo) values (1, 'SP', 1);\n"
                                     "insert into estado (tid, uf, ativo) values (2, 'RJ', 1);\n"
@@ -100,7 +86,7 @@ TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
     EXPECT_TRUE(endsWith(log, "violation of PRIMARY or UNIQUE KEY constraint \"USUARIO_LOGIN\" on table "
                               "\"USUARIO\"\r\n-Problematic key value is (\"LOGIN\" = 'b')\r\n\r\n"))
         << log.substr(log.size() > 400 ? log.size() - 400 : 0);
-    EXPECT_EQ(countLines(log, "Sincronizando Usu"), 3u);
+    EXPECT_EQ(countLinesStarting(log, "Sincronizando Usu"), 3u);
     EXPECT_EQ(query(in.mobilePath, "select tid from usuario order by tid"), (std::vector<Row>{{"1"}, {"2"}, {"3"}}));
 
     // The last table, whose rows only the close commits: the two reports before the broken check stay.
@@ -148,7 +134,7 @@ TEST(MobileFaults, AFullFileSystemEndsTheRunWithTheSystemsReason) {
         << log.substr(log.size() > 800 ? log.size() - 800 : 0);
     EXPECT_TRUE(contains(log, "I/O error during \"write")) << log.substr(log.size() > 800 ? log.size() - 800 : 0);
     // Every state logged was committed with it, and the file is still a database that opens.
-    auto logged = countLines(log, "Sincronizando Estado: ");
+    auto logged = countLinesStarting(log, "Sincronizando Estado: ");
     EXPECT_GT(logged, 0u);
     EXPECT_LT(logged, static_cast<size_t>(total));
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], std::to_string(logged));

@@ -3,6 +3,7 @@
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
 #include "tests/support/FirebirdServer.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <QApplication>
@@ -16,18 +17,6 @@ using namespace vela::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
-}
-
-size_t countLines(const std::string& log, const std::string& prefix) {
-    size_t n = 0;
-    for (const auto& line : logLines(log))
-        if (line.rfind(prefix, 0) == 0)
-            ++n;
-    return n;
-}
 
 class ServerFaults : public ::testing::Test {
 protected:
@@ -164,7 +153,7 @@ TEST_F(ServerFaults, TheServerStoppedInTheMiddleOfATableCopy) {
         << log.substr(log.size() > 600 ? log.size() - 600 : 0);
 
     // Every state logged had been committed: the mobile file holds exactly those, in order.
-    size_t copied = countLines(log, "Sincronizando Estado: ");
+    size_t copied = countLinesStarting(log, "Sincronizando Estado: ");
     EXPECT_GT(copied, 0u);
     EXPECT_LT(copied, static_cast<size_t>(total));
     auto rows = query(in.mobilePath, "select count(*), coalesce(min(tid), 0), coalesce(max(tid), 0) from estado");

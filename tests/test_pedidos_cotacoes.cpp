@@ -7,7 +7,9 @@
 #include "db/Statement.h"
 #include "db/Transaction.h"
 #include "sync/CopyHost.h"
+#include "sync/TableCopier.h"
 #include "sync/Tables.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -372,29 +374,6 @@ TEST(PedidosCotacoes, UnattendedRunCopiesOpenOrdersAndQuotas) {
     }
 }
 
-// Records what the copies tell the window.
-struct RecordingHost : CopyHost {
-    std::vector<std::string> lines;
-    std::vector<std::string> gauge; // "max n", "pos n" and "step" in order
-    int maximum = 0;
-    int position = 0;
-    void appendLog(std::string_view line) override { lines.emplace_back(line); }
-    void setGaugePosition(int p) override {
-        position = std::clamp(p, 0, maximum);
-        gauge.push_back("pos " + std::to_string(p));
-    }
-    void setGaugeMaximum(int m) override {
-        maximum = m;
-        position = std::min(position, maximum);
-        gauge.push_back("max " + std::to_string(m));
-    }
-    void stepGauge() override {
-        position = std::min(position + 1, maximum);
-        gauge.push_back("step");
-    }
-    void processEvents() override {}
-};
-
 // Deletes the rows of the four source tables, as a back office without open orders or quotas.
 void emptyBackOffice(const std::string& database) {
     Connection c("fixture", {"Database=" + database, "User_Name=sysdba", "Password=quillfern", "DriverID=FB"});
@@ -407,35 +386,26 @@ void emptyBackOffice(const std::string& database) {
     c.close();
 }
 
-// The data module on a source and a fresh copy of the template, with the mobile transaction
-// started as the synchronization run does.
-struct InProcess {
-    TempDir dir;
-    std::string source = dir / "backoffice.fdb";
-    std::string mobile = dir / "BANCODADOS.gdb";
-    std::unique_ptr<TDMSistemaCadastro> dm;
-
-    explicit InProcess(const std::string& rows) {
+// The orders and quotas copied in process from a source and a fresh copy of the template.
+struct Copies : InProcess {
+    explicit Copies(const std::string& rows) {
         createDatabase(source, backofficeSchema(), rows);
         std::filesystem::copy_file(binaryDir() + "/VAZIO.GDB", mobile);
-        dm = std::make_unique<TDMSistemaCadastro>(TDMSistemaCadastro::Paths{source, mobile});
-        dm->FDConnectionBancoMovel.open();
-        dm->FDConnectionBancoVela.open();
-        dm->FDTransactionBancoMovel.start();
+        start();
     }
 
     RecordingHost copy() {
         RecordingHost host;
-        sincronizaPedido(*dm, host);
-        sincronizaProdutoPedido(*dm, host);
-        sincronizaCotaNegociacao(*dm, host);
+        runTableCopy(findCopy("sincronizaPedido").copy, *dm, host);
+        runTableCopy(findCopy("sincronizaProdutoPedido").copy, *dm, host);
+        runTableCopy(findCopy("sincronizaCotaNegociacao").copy, *dm, host);
         dm->FDTransactionBancoMovel.commitRetaining();
         return host;
     }
 };
 
 TEST(PedidosCotacoes, RunsInOneProcess) {
-    InProcess p(orderRows() + quotaRows());
+    Copies p(orderRows() + quotaRows());
     // A product line left from an earlier run, of a quota that does not exist: the quota copy
     // must not keep it.
     p.dm->FDQueryDeletar.execute("INSERT INTO PRODUTOCOTANEGOCIACAO (TIDCOTANEG, CODIGOINTERNO, ATIVO) "

@@ -3,6 +3,7 @@
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
 #include "tests/support/FtpTestServer.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <QApplication>
@@ -21,10 +22,6 @@ namespace {
 std::string company(const std::string& tradeName) {
     return "insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) values (1, 1, 'R', '" + tradeName +
            "', 'E');\n";
-}
-
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
 }
 
 // A database published by an earlier run, which a failed upload must leave as it was.

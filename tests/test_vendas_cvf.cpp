@@ -9,7 +9,9 @@
 #include "db/Statement.h"
 #include "db/Transaction.h"
 #include "sync/Comerciais.h"
+#include "sync/TableCopier.h"
 #include "sync/Tables.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -331,22 +333,6 @@ void checkCVF(const RunOutcome& run) {
 
 // In process, through a host that keeps the gauge: the gauge of a copy, and the CVF rows still
 // uncommitted when the copy ends, durable once the mobile connection has closed.
-class RecordingHost : public CopyHost {
-public:
-    void appendLog(std::string_view) override {}
-    void setGaugePosition(int p) override { position = std::clamp(p, 0, maximum); }
-    void setGaugeMaximum(int m) override {
-        maximum = m;
-        position = std::min(position, m);
-    }
-    void stepGauge() override { position = std::min(position + 1, maximum); }
-    void processEvents() override { ++events; }
-
-    int position = 0;
-    int maximum = 100;
-    int events = 0;
-};
-
 int countRows(Connection& c, const std::string& table) {
     Query q(c, "count", "select count(*) from " + table);
     q.open();
@@ -363,14 +349,14 @@ void checkGaugeAndCvfDurability(const std::string& sourcePath, const std::string
     dm.FDConnectionBancoMovel.open();
     dm.FDConnectionBancoVela.open();
     dm.FDTransactionBancoMovel.start();
-    RecordingHost host;
+    test::RecordingHost host;
 
-    sincronizaTransportadora(dm, host);
+    runTableCopy(findCopy("sincronizaTransportadora").copy, dm, host);
     EXPECT_EQ(host.maximum, 3);
     EXPECT_EQ(host.position, 3);
     EXPECT_EQ(host.events, 3);
 
-    sincronizaCVF(dm, host);
+    runTableCopy(findCopy("sincronizaCVF").copy, dm, host);
     EXPECT_EQ(host.maximum, 3);
     EXPECT_EQ(host.position, 3);
 

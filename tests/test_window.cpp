@@ -4,7 +4,7 @@
 #include "app/RunLog.h"
 #include "app/RunSummary.h"
 #include "app/principal.h"
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <QApplication>
 #include <QLabel>

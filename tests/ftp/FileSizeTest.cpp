@@ -2,7 +2,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 #include <filesystem>
 
 #include <chrono>

@@ -2,7 +2,7 @@
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/TestEnv.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 #include "publish/RemotePath.h"
 #include <filesystem>
 

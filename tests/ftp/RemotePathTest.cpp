@@ -1,6 +1,6 @@
 #include "publish/RemotePath.h"
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 
 #include <gtest/gtest.h>
 #include <string>

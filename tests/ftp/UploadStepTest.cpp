@@ -1,6 +1,6 @@
 #include "publish/UploadStep.h"
 #include "tests/support/FtpTestServer.h"
-#include "tests/support/RecordingHost.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>

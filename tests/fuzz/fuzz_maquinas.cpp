@@ -1,7 +1,7 @@
 // The reading of maquinas.txt: whatever the bytes, the folder is the first line without its line
 // end, and the Windows-1252 text survives the way to UTF-8 and back byte for byte.
 #include "app/Maquinas.h"
-#include "db/Cp1252.h"
+#include "common/Cp1252.h"
 
 #include <cstddef>
 #include <cstdint>

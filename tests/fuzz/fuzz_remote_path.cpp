@@ -1,8 +1,8 @@
 // The remote path rule on any trade name: the fixed parts stay in place, the folder is at most ten
 // characters without blanks or blanks and controls at its ends, and a folder that passes the
 // check cannot leave the downloads folder.
-#include "db/Cp1252.h"
-#include "db/Error.h"
+#include "common/Cp1252.h"
+#include "common/Error.h"
 #include "publish/RemotePath.h"
 
 #include <cstddef>

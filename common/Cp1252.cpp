@@ -1,4 +1,4 @@
-#include "db/Cp1252.h"
+#include "common/Cp1252.h"
 
 #include <array>
 #include <iconv.h>
@@ -69,6 +69,21 @@ std::string toUtf8(std::string_view bytes) {
     out.reserve(bytes.size() + bytes.size() / 4);
     for (unsigned char b : bytes)
         appendUtf8(out, toUnicode(b));
+    return out;
+}
+
+void toUtf16(std::string_view bytes, char16_t* out) {
+    const auto& decode = tables().decode;
+    for (unsigned char b : bytes)
+        *out++ = decode[b];
+}
+
+std::string fromUtf16(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    // ASCII is itself in the code page; only the rest needs the table.
+    for (char16_t u : text)
+        out.push_back(static_cast<char>(u < 0x80 ? u : fromUnicode(u)));
     return out;
 }
 

@@ -13,6 +13,9 @@ char16_t toUnicode(unsigned char byte);
 unsigned char fromUnicode(char16_t ch);
 
 std::string toUtf8(std::string_view bytes);
+// UTF-16 as the window toolkit holds text: out has room for bytes.size() units.
+void toUtf16(std::string_view bytes, char16_t* out);
+std::string fromUtf16(std::u16string_view text);
 std::string fromUtf8(std::string_view utf8);
 
 } // namespace vela::cp1252

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "db/ModuloDadosCadastro.h"
+#include "publish/UploadStep.h"
+#include "sync/CopyHost.h"
+#include "tests/support/TestEnv.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vela::test {
+
+inline bool contains(const std::string& hay, const std::string& needle) {
+    return hay.find(needle) != std::string::npos;
+}
+
+inline bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// How many lines of a run log file begin with prefix.
+inline size_t countLinesStarting(const std::string& log, const std::string& prefix) {
+    size_t n = 0;
+    for (const auto& line : logLines(log))
+        n += line.rfind(prefix, 0) == 0;
+    return n;
+}
+
+// A window stand-in for in-process table copies and uploads: records the log and the gauge.
+class RecordingHost : public CopyHost, public UploadHost {
+public:
+    std::vector<std::string> lines;
+    int position = 0;
+    int maximum = 100;
+    std::vector<std::pair<int, int>> maxima; // (maximum, position) at each setGaugeMaximum
+    std::vector<std::string> gauge;          // "max n", "pos n" and "step" in order
+    int events = 0;
+    std::function<void()> onEvents;
+    std::vector<std::pair<std::int64_t, std::int64_t>> uploaded; // (bytes so far, total) per event
+
+    void appendLog(std::string_view line) override { lines.emplace_back(line); }
+    void setGaugePosition(int p) override {
+        position = std::clamp(p, 0, std::max(maximum, 0));
+        gauge.push_back("pos " + std::to_string(p));
+    }
+    void setGaugeMaximum(int m) override {
+        maximum = m;
+        position = std::min(position, m);
+        maxima.emplace_back(maximum, position);
+        gauge.push_back("max " + std::to_string(m));
+    }
+    void stepGauge() override {
+        position = std::min(position + 1, maximum);
+        gauge.push_back("step");
+    }
+    void processEvents() override {
+        ++events;
+        if (onEvents)
+            onEvents();
+    }
+    void uploadProgress(std::int64_t bytesSoFar, std::int64_t total) override {
+        uploaded.emplace_back(bytesSoFar, total);
+    }
+};
+
+// The data module on a back office and a mobile database, both connections open and the mobile
+// transaction started as the synchronization run leaves them before its first copy.
+struct InProcess {
+    TempDir dir;
+    std::string source = dir / "backoffice.fdb";
+    std::string mobile = dir / "BANCODADOS.gdb";
+    std::unique_ptr<TDMSistemaCadastro> dm;
+
+    void start() {
+        dm = std::make_unique<TDMSistemaCadastro>(TDMSistemaCadastro::Paths{source, mobile});
+        dm->FDConnectionBancoMovel.open();
+        dm->FDConnectionBancoVela.open();
+        dm->FDTransactionBancoMovel.start();
+    }
+};
+
+} // namespace vela::test
