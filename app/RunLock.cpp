@@ -1,6 +1,6 @@
 #include "app/RunLock.h"
 
-#include "db/Error.h"
+#include "common/Error.h"
 
 #include <QFile>
 

@@ -57,6 +57,7 @@ struct FtpClient::Session {
     std::optional<CurlHandle> curl; // empty after close(); made again on the next use
     FtpReplies replies;
     Waiting waiting;
+    std::chrono::steady_clock::time_point lastWaited;
 
     // Set only while a store runs.
     std::FILE* source = nullptr;
@@ -232,10 +233,18 @@ struct FtpClient::Session {
 
     static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* session = static_cast<Session*>(userp);
-        if (!session->progress || sent <= session->reported)
-            return 0;
-        session->reported = sent;
         try {
+            if (!session->progress || sent <= session->reported) {
+                // curl awaits a store's final reply inside one call, where only this callback
+                // runs: the caller is serviced from here too, at the pace of the waiting slices.
+                const auto now = std::chrono::steady_clock::now();
+                if (session->waiting && now - session->lastWaited >= std::chrono::milliseconds(kWaitSliceMs)) {
+                    session->lastWaited = now;
+                    session->waiting();
+                }
+                return 0;
+            }
+            session->reported = sent;
             if (*session->progress)
                 (*session->progress)(static_cast<std::int64_t>(sent));
         } catch (...) {
