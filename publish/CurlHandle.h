@@ -45,4 +45,15 @@ private:
     std::unique_ptr<CURL, Cleanup> handle_;
 };
 
+// Owners of curl's other allocations.
+struct CurlMultiCleanup {
+    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiCleanup>;
+
+struct CurlListCleanup {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using CurlList = std::unique_ptr<curl_slist, CurlListCleanup>;
+
 } // namespace vela

@@ -26,15 +26,6 @@ constexpr long kUploadBlock = 1024 * 1024;
 // While the server is awaited the caller is serviced at least this often.
 constexpr int kWaitSliceMs = 50;
 
-struct MultiCleanup {
-    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
-};
-
-struct CurlList {
-    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
-};
-using Commands = std::unique_ptr<curl_slist, CurlList>;
-
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
@@ -53,7 +44,7 @@ struct FtpClient::Session {
     // Keeps the connection between requests. Ours rather than the one curl_easy_perform makes, so
     // that the waits for the server come in short slices with the caller serviced between them.
     // Declared first so that it goes last, saying QUIT on a connection still open.
-    std::unique_ptr<CURLM, MultiCleanup> multi;
+    CurlMulti multi;
     std::optional<CurlHandle> curl; // empty after close(); made again on the next use
     FtpReplies replies;
     Waiting waiting;
@@ -174,7 +165,7 @@ struct FtpClient::Session {
     // A request with no body on the root folder (so no CWD), sending commands after the login.
     CURLcode command(std::initializer_list<std::string> lines) {
         CurlHandle& h = handle();
-        Commands list;
+        CurlList list;
         for (const std::string& line : lines) {
             curl_slist* longer = curl_slist_append(list.get(), line.c_str());
             if (!longer)
@@ -182,16 +173,23 @@ struct FtpClient::Session {
             (void)list.release();
             list.reset(longer);
         }
-        h.set(CURLOPT_URL, url("/").c_str());
-        h.set(CURLOPT_UPLOAD, 0L);
-        h.set(CURLOPT_NOBODY, 1L);
         h.set(CURLOPT_QUOTE, list.get());
         struct Reset {
             CurlHandle& h;
-            ~Reset() {
-                h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr));
-                h.reset(CURLOPT_NOBODY, 0L);
-            }
+            ~Reset() { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); }
+        } reset{h};
+        return withoutBody(h, "/");
+    }
+
+    // A request with no body: curl connects and logs in where it must, runs the commands set on
+    // the handle, and transfers nothing.
+    CURLcode withoutBody(CurlHandle& h, std::string_view path) {
+        h.set(CURLOPT_URL, url(path).c_str());
+        h.set(CURLOPT_UPLOAD, 0L);
+        h.set(CURLOPT_NOBODY, 1L);
+        struct Reset {
+            CurlHandle& h;
+            ~Reset() { h.reset(CURLOPT_NOBODY, 0L); }
         } reset{h};
         return perform(h);
     }
@@ -277,12 +275,7 @@ void FtpClient::connect() {
     CurlHandle& h = s.handle();
     // A request for the root folder with no body: curl connects, logs in and keeps the connection
     // for the next request. The root is given as an absolute path so that no CWD is sent.
-    h.set(CURLOPT_URL, s.url("/").c_str());
-    h.set(CURLOPT_UPLOAD, 0L);
-    h.set(CURLOPT_NOBODY, 1L);
-    const CURLcode code = s.perform(h);
-    h.reset(CURLOPT_NOBODY, 0L);
-    if (code != CURLE_OK)
+    if (const CURLcode code = s.withoutBody(h, "/"); code != CURLE_OK)
         throw s.failure(code);
 }
 
@@ -328,11 +321,7 @@ std::optional<std::int64_t> FtpClient::remoteSize(const std::string& remotePath)
     Session& s = session();
     CurlHandle& h = s.handle();
     // A request for the file with no body: curl asks SIZE (and MDTM) and transfers nothing.
-    h.set(CURLOPT_URL, s.url(remotePath).c_str());
-    h.set(CURLOPT_UPLOAD, 0L);
-    h.set(CURLOPT_NOBODY, 1L);
-    const CURLcode code = s.perform(h);
-    h.reset(CURLOPT_NOBODY, 0L);
+    const CURLcode code = s.withoutBody(h, remotePath);
     if (code != CURLE_OK) {
         // A server that knows no SIZE (500, 502) is taken at its word for the store.
         if (s.replies.lastCommand() == "SIZE" && (s.replies.code() == 500 || s.replies.code() == 502))
@@ -377,16 +366,12 @@ void FtpClient::quit() {
     // empty request runs on while the replies still reach our debug stream. A dead connection
     // would make curl quietly open and log in on a new one just to quit it; refusing new sockets
     // turns that into an error instead.
-    h.set(CURLOPT_URL, s.url("/").c_str());
-    h.set(CURLOPT_UPLOAD, 0L);
-    h.set(CURLOPT_NOBODY, 1L);
     h.set(CURLOPT_FORBID_REUSE, 1L);
     h.set(CURLOPT_OPENSOCKETFUNCTION, &Session::refuseSocket);
     s.refusedConnection = false;
-    const CURLcode code = s.perform(h);
+    const CURLcode code = s.withoutBody(h, "/");
     h.reset(CURLOPT_OPENSOCKETFUNCTION, static_cast<curl_opensocket_callback>(nullptr));
     h.reset(CURLOPT_FORBID_REUSE, 0L);
-    h.reset(CURLOPT_NOBODY, 0L);
 
     if (s.refusedConnection)
         throw Error(kConnectionGone, code);

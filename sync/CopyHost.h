@@ -20,6 +20,9 @@ public:
     virtual void tableStarted(std::string_view title) { (void)title; }
     // One row was posted into the mobile database (a quota's products included).
     virtual void rowCopied() {}
+    // Between two long database calls of a table copy (a large sorted SELECT, then its count):
+    // a chance to repaint that the once-per-row events do not give.
+    virtual void betweenCalls() {}
 };
 
 } // namespace vela

@@ -235,8 +235,10 @@ void TableCopier::copyByKeys() {
     keys.setSql(std::string(copy_.keys.sql));
     keys.close();
     keys.open();
+    host_.betweenCalls();
     const size_t tid = keys.field("TID");
     openCount();
+    host_.betweenCalls();
     openCursor();
     Query& rows = objects_.vela;
     while (!keys.eof()) {
@@ -268,12 +270,15 @@ void TableCopier::end() {
 
 void TableCopier::run() {
     begin();
+    host_.betweenCalls();
     if (!copy_.keys.sql.empty()) {
         copyByKeys();
     } else {
         openSource();
+        host_.betweenCalls();
         openCursor();
         openCount();
+        host_.betweenCalls();
         copyRows();
     }
     closeQueries();
