@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/StepHost.h"
 #include "publish/FtpClient.h"
 #include "publish/GaugeScale.h"
 
@@ -10,18 +11,11 @@
 
 namespace vela {
 
-// What the upload needs from the window: the run log, the progress gauge and the servicing of
-// pending window events.
-class UploadHost {
+// What the upload needs from the window. Its processEvents also runs about every 50 ms while the
+// server is awaited (connect, login, replies); an exception from it aborts the upload, removes the
+// temporary file and comes out unchanged.
+class UploadHost : public StepHost {
 public:
-    virtual ~UploadHost() = default;
-    // One line in Windows-1252.
-    virtual void appendLog(std::string_view line) = 0;
-    virtual void setGaugePosition(int position) = 0;
-    virtual void setGaugeMaximum(int maximum) = 0;
-    // Also runs about every 50 ms while the server is awaited (connect, login, replies); an
-    // exception from it aborts the upload and comes out unchanged.
-    virtual void processEvents() = 0;
     // The store of the file begins. For progress shown outside the run log, as is the next one.
     virtual void uploadBegan(std::int64_t total) { (void)total; }
     // Every progress event, after its log line and before its processEvents.
