@@ -100,13 +100,15 @@ private:
     };
 
     bool stopping();
+
+    void readMaquinas();
     bool runStep1();
     bool runStep2();
+
     void errorBox(const QString& message);
     void failAndEnd(const QString& message);
-    void endProgram(int code);
-    void readMaquinas();
     void stopSilently();
+    void endProgram(int code);
 
     AppSettings settings_;
     TDMSistemaCadastro* dm_ = nullptr;
