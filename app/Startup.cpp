@@ -36,4 +36,9 @@ void dropEnvironmentWarnings() {
         previousHandler = qInstallMessageHandler(environmentFilter);
 }
 
+void choosePlainEventLoop() {
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 } // namespace vela

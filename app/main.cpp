@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    vela::choosePlainEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
 

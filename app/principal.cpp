@@ -123,6 +123,12 @@ void TfrmPrincipal::stepGauge() {
     Gauge1->addProgress(1);
 }
 
+void TfrmPrincipal::betweenCalls() {
+    // The next database call may be long: what is pending is painted before it, not after.
+    log_.flush();
+    processEvents();
+}
+
 void TfrmPrincipal::processEvents() {
     QCoreApplication::processEvents();
     if (stopping())

@@ -55,7 +55,7 @@ public:
     void processEvents() override;
     void tableStarted(std::string_view title) override { progress_.tableStarted(title); }
     void rowCopied() override { progress_.rowCopied(); }
-    void betweenCalls() override { processEvents(); }
+    void betweenCalls() override;
     void uploadBegan(std::int64_t) override { progress_.uploadBegan(); }
     void uploadProgress(std::int64_t bytesSoFar, std::int64_t) override { progress_.bytesSent(bytesSoFar); }
 

@@ -4,6 +4,7 @@
 #include "bench/Children.h"
 
 #include "app/Gauge.h"
+#include "app/Startup.h"
 #include "app/principal.h"
 #include "bench/Catalogue.h"
 #include "sync/TableCopier.h"
@@ -350,6 +351,7 @@ private:
 
 int windowMain(const ChildOptions& o) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    choosePlainEventLoop(); // as the program does
     static char name[] = "atualizavela-movel";
     static char* argv[] = {name, nullptr};
     int argc = 1;
