@@ -126,6 +126,7 @@ void TfrmPrincipal::stepGauge() {
 void TfrmPrincipal::betweenCalls() {
     // The next database call may be long: what is pending is painted before it, not after.
     log_.flush();
+    repaint();
     processEvents();
 }
 
