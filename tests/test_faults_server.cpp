@@ -5,6 +5,7 @@
 #include "tests/support/FirebirdServer.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -161,11 +162,7 @@ TEST_F(ServerFaults, TheServerStoppedInTheMiddleOfATableCopy) {
 }
 
 TEST_F(ServerFaults, AServerThatWentAwayIsUsableAgainOnceItIsBack) {
-    static int argc = 1;
-    static char name[] = "test_faults_server";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
+    vela::test::widgetsApp();
 
     Installation in;
     in.createSource(kStates);

@@ -1,6 +1,7 @@
 // The gauge as painted and the run log's text, offscreen.
 #include "app/Gauge.h"
 #include "app/RunLog.h"
+#include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -12,11 +13,7 @@ using namespace vela;
 namespace {
 
 QApplication& app() {
-    static int argc = 1;
-    static char name[] = "test_progress";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return *a;
+    return test::widgetsApp();
 }
 
 // The percentage of the gauge's position each time it is painted.

@@ -5,6 +5,7 @@
 #include "app/RunSummary.h"
 #include "app/principal.h"
 #include "common/Error.h"
+#include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -21,11 +22,7 @@ using namespace vela;
 namespace {
 
 QApplication& app() {
-    static int argc = 1;
-    static char name[] = "test_window";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return *a;
+    return test::widgetsApp();
 }
 
 AppSettings settings() {
