@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -125,6 +126,8 @@ private:
     int running_ = 0;
     bool stopAsked_ = false;
     bool failed_ = false; // a failure was shown: the program ends with 1 however it ends
+    static constexpr std::chrono::microseconds kSystemEventsInterval{1000};
+    std::chrono::steady_clock::time_point systemEventsAt_{};
 };
 
 } // namespace vela

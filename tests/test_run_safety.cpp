@@ -4,9 +4,11 @@
 #include "db/ModuloDadosCadastro.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -214,10 +217,7 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
 
     // In the window, a wrong path typed into the field fails step 1; once corrected, step 1 runs.
-    static int argc = 1;
-    static char name[] = "test_run_safety";
-    static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    widgetsApp();
     vela::AppSettings settings;
     settings.mobileFolder = QString::fromStdString(in.mobileFolder);
     settings.sourceDatabase = QString::fromStdString(in.dir / "nowhere.fdb");
@@ -239,4 +239,61 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     EXPECT_EQ(w.exitCode(), 1);
     EXPECT_EQ(w.runLog().lines().last().toStdString(), "Execu\xc3\xa7\xc3\xa3o interrompida.");
     w.setDataModule(nullptr);
+}
+
+namespace {
+
+// The window, counting the event rounds a step asks of it.
+class CountingWindow : public vela::TfrmPrincipal {
+public:
+    using TfrmPrincipal::TfrmPrincipal;
+    void processEvents() override {
+        ++rounds;
+        if (onRound)
+            onRound();
+        TfrmPrincipal::processEvents();
+    }
+    long rounds = 0;
+    std::function<void()> onRound;
+};
+
+} // namespace
+
+TEST(RunSafety, TheSystemsEventsReachTheWindowInTheMiddleOfALongTable) {
+    // Input, the display server and the stop signal's pipe come through the system's event queue;
+    // the window must ask for them during a table, not only between tables.
+    Installation in;
+    in.createSource(kCompany + kManyStates);
+    widgetsApp();
+    vela::AppSettings settings;
+    settings.mobileFolder = QString::fromStdString(in.mobileFolder);
+    settings.sourceDatabase = QString::fromStdString(in.sourcePath);
+    CountingWindow w(settings);
+    vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
+    w.setDataModule(&dm);
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    QSocketNotifier readable(fds[0], QSocketNotifier::Read);
+    long written = -1, heard = -1;
+    QObject::connect(&readable, &QSocketNotifier::activated, [&] {
+        readable.setEnabled(false);
+        heard = w.rounds;
+    });
+    w.onRound = [&] {
+        // The 20,000 states are nearly all of the step's rounds: this is well into them.
+        if (w.rounds == 5000) {
+            written = w.rounds;
+            ASSERT_EQ(::write(fds[1], "x", 1), 1);
+        }
+    };
+    w.Button5Click();
+    EXPECT_FALSE(w.ended()) << w.lastError().toStdString();
+    ASSERT_GE(written, 0);
+    ASSERT_GE(heard, written);
+    EXPECT_LT(heard - written, 10000) << "the pipe was heard only after the table";
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "20000");
+    w.setDataModule(nullptr);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
