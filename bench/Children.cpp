@@ -510,7 +510,8 @@ int windowMain(const ChildOptions& o) {
             if (best >= 0)
                 rep.set("upload_seconds", best);
         }
-        // The floor under the per-row window cost: one round of event processing with nothing to do.
+        // One whole round of event processing with nothing to do, the system asked: what every row
+        // would cost the window if each asked the system (it does so at most every millisecond).
         {
             const int rounds = 100000;
             auto e0 = Clock::now();
