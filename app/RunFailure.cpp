@@ -21,25 +21,30 @@ namespace {
 
 const char* const kLogFileName = "logAtualizaVela-Movel.txt";
 
-std::optional<QString> writeFile(const QString& path, const std::string& bytes) {
+// Writes the run log file from the log's pieces as they come.
+std::optional<QString> writeFile(const QString& path, RunLog& log) {
+    auto failure = [&path](int error) {
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    };
     QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            QString reason = QString::fromLocal8Bit(std::strerror(errno));
-            ::close(fd);
-            return QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason);
+        return failure(errno);
+    int error = 0;
+    log.writeContent([&](std::string_view bytes) {
+        size_t done = 0;
+        while (error == 0 && done < bytes.size()) {
+            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else if (n == 0 || errno != EINTR)
+                error = n == 0 ? EIO : errno;
         }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0)
-        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    });
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        return failure(error);
     return std::nullopt;
 }
 
@@ -51,7 +56,7 @@ QString TfrmPrincipal::logFilePath() const {
 }
 
 bool TfrmPrincipal::saveLog() {
-    if (auto error = writeFile(logFilePath(), log_.fileContent())) {
+    if (auto error = writeFile(logFilePath(), log_)) {
         errorBox(*error);
         return false;
     }
@@ -73,7 +78,7 @@ void TfrmPrincipal::errorBox(const QString& message) {
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
     if (unattended_ || stopping()) {
-        if (auto error = writeFile(logFilePath(), log_.fileContent()))
+        if (auto error = writeFile(logFilePath(), log_))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
     }
@@ -111,7 +116,7 @@ void TfrmPrincipal::stopSilently() {
     if ((headless_ && unattended_) || stopping()) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
         std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
-        if (auto error = writeFile(logFilePath(), log_.fileContent()))
+        if (auto error = writeFile(logFilePath(), log_))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
     }

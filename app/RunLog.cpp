@@ -56,21 +56,30 @@ void LogHead::spill() {
     buffer_.clear();
 }
 
-void LogHead::readInto(std::string& out) const {
-    size_t at = out.size();
+void LogHead::read(const Sink& sink) const {
     if (file_) {
-        out.resize(at + written_);
-        size_t got = 0;
-        while (got < written_) {
-            ssize_t n = ::pread(fileno(file_.get()), out.data() + at + got, written_ - got, static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw Error("Cannot read the run log's temporary file: " + std::string(std::strerror(errno)));
-            got += static_cast<size_t>(n);
+        std::string chunk;
+        for (size_t at = 0; at < written_;) {
+            chunk.resize(std::min(kChunk, written_ - at));
+            size_t got = 0;
+            while (got < chunk.size()) {
+                ssize_t n = ::pread(fileno(file_.get()), chunk.data() + got, chunk.size() - got,
+                                    static_cast<off_t>(at + got));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    throw Error("Cannot read the run log's temporary file: " + std::string(std::strerror(errno)));
+                got += static_cast<size_t>(n);
+            }
+            sink(chunk);
+            at += chunk.size();
         }
     }
-    out += buffer_;
+    sink(buffer_);
+}
+
+void LogHead::readInto(std::string& out) const {
+    read([&out](std::string_view bytes) { out.append(bytes); });
 }
 
 RunLog::RunLog(QPlainTextEdit* memo) : memo_(memo) {
@@ -197,15 +206,21 @@ QStringList RunLog::lines() {
 }
 
 std::string RunLog::fileContent() {
-    flush();
     std::string out;
-    head_.readInto(out);
-    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
-        out += toCp1252(line);
-        out += "\r\n";
-    }
-    out += "\r\n";
+    writeContent([&out](std::string_view bytes) { out.append(bytes); });
     return out;
+}
+
+void RunLog::writeContent(const LogHead::Sink& sink) {
+    flush();
+    head_.read(sink);
+    std::string box;
+    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
+        box += toCp1252(line);
+        box += "\r\n";
+    }
+    box += "\r\n";
+    sink(box);
 }
 
 } // namespace vela

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,7 +20,11 @@ namespace vela {
 class LogHead {
 public:
     LogHead();
+    using Sink = std::function<void(std::string_view)>;
+
     void append(std::string_view bytes);
+    // Passes the whole head to sink, in order, at most kChunk bytes at a time.
+    void read(const Sink& sink) const;
     // Appends the whole head to out.
     void readInto(std::string& out) const;
 
@@ -53,6 +58,9 @@ public:
     QStringList lines();
     // The run log file's content: every line followed by CR LF, one more CR LF, in Windows-1252.
     std::string fileContent();
+    // The same bytes passed to sink a piece at a time, so that saving a long run's log does not hold
+    // all of it in memory.
+    void writeContent(const LogHead::Sink& sink);
 
 private:
     void maybeFlush();

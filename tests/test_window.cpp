@@ -163,8 +163,9 @@ TEST(Window, ALongRunLogKeepsOnlyItsTailInTheBoxAndLosesNothing) {
     log.flush();
     EXPECT_LE(memo.document()->blockCount(), 10000);
     EXPECT_EQ(log.fileContent(), expected + "\r\n");
-    // A batch longer than the box keeps goes mostly straight to the saved text.
-    for (int i = 0; i < 12000; ++i) {
+    // A batch longer than the box keeps goes mostly straight to the saved text (here megabytes of it,
+    // read back a megabyte at a time).
+    for (int i = 0; i < 80000; ++i) {
         std::string line = "Sincronizando Item: \xa0" + std::to_string(i);
         log.appendCp1252(line);
         expected += line + "\r\n";
