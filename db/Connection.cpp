@@ -112,11 +112,10 @@ bool Connection::forcedWrites() {
     attachment()->getInfo(&status_, sizeof items, items, sizeof reply, reply);
     if (reply[0] != isc_info_forced_writes)
         return false;
-    unsigned length = reply[1] | (reply[2] << 8);
-    std::int64_t value = 0;
-    for (unsigned i = 0; i < length && 3 + i < sizeof reply; ++i)
-        value |= static_cast<std::int64_t>(reply[3 + i]) << (8 * i);
-    return value != 0;
+    const auto length = static_cast<short>(isc_portable_integer(reply + 1, 2));
+    if (length < 0 || 3 + static_cast<size_t>(length) > sizeof reply)
+        return false;
+    return isc_portable_integer(reply + 3, length) != 0;
 }
 
 void Connection::setForcedWrites(bool on) {
