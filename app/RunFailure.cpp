@@ -111,11 +111,11 @@ void TfrmPrincipal::endProgram(int code) {
 void TfrmPrincipal::stopSilently() {
     failed_ = true;
     log_.flush();
-    const QStringList lines = unattended_ || stopping() ? log_.lines() : QStringList();
-    progress_.failed(lines.isEmpty() ? QString() : lines.last());
+    const QString last = unattended_ || stopping() ? log_.lastLine() : QString();
+    progress_.failed(last);
     if ((headless_ && unattended_) || stopping()) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
-        std::fprintf(stderr, "%s\n", lines.isEmpty() ? "" : lines.last().toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", last.toLocal8Bit().constData());
         if (auto error = writeFile(logFilePath(), log_))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);

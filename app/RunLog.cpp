@@ -198,6 +198,12 @@ QStringList splitLines(std::string_view text) {
     return out;
 }
 
+QString RunLog::lastLine() {
+    flush();
+    // The newest lines are always in the box.
+    return splitBlocks(memo_->document()->lastBlock().text()).last();
+}
+
 QStringList RunLog::lines() {
     // The raw text keeps non-breaking blanks (toPlainText would turn them into blanks).
     std::string content = fileContent();

@@ -56,6 +56,8 @@ public:
 
     // The lines as they stand, what the user typed into the box included.
     QStringList lines();
+    // The last of them, without reading the whole log back.
+    QString lastLine();
     // The run log file's content: every line followed by CR LF, one more CR LF, in Windows-1252.
     std::string fileContent();
     // The same bytes passed to sink a piece at a time, so that saving a long run's log does not hold

@@ -134,13 +134,6 @@ size_t targetColumn(Message& insert, std::string_view column) {
     return static_cast<size_t>(to);
 }
 
-// A statement's parameter set to an integer; the positions were looked up once.
-void setParam(Statement& s, std::string_view name, std::int64_t value) {
-    s.prepare();
-    for (unsigned pos : s.paramPositions(name))
-        s.params().setInt64(pos, value);
-}
-
 } // namespace
 
 void TableCopier::bind() {
@@ -243,7 +236,7 @@ void TableCopier::copyByKeys() {
     Query& rows = objects_.vela;
     while (!keys.eof()) {
         rows.close();
-        setParam(rows.statement(), copy_.keys.param, keys.row().getInt64(tid));
+        rows.statement().setParamInt(copy_.keys.param, keys.row().getInt64(tid));
         openSource();
         while (!rows.eof()) {
             copyRow();
@@ -300,10 +293,10 @@ void TableCopier::runFor(std::int64_t parentTid, std::int64_t parentKey) {
         openCursor();
     Query& rows = objects_.vela;
     rows.close();
-    setParam(rows.statement(), asChild_->param, parentTid);
+    rows.statement().setParamInt(asChild_->param, parentTid);
     openSource();
     objects_.conta.close();
-    setParam(objects_.conta.statement(), asChild_->param, parentTid);
+    objects_.conta.statement().setParamInt(asChild_->param, parentTid);
     openCount();
     copyRows();
     closeQueries();

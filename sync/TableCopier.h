@@ -79,7 +79,6 @@ private:
     size_t tidIndex_ = 0;       // the source TID handed to the child copy
     size_t parentKeyIndex_ = 0; // where a child row takes its parent's new key
     std::int64_t parentKey_ = 0;
-    bool hasParentKey_ = false;
     std::string prefix_; // the per-row literal in Windows-1252
     std::string line_;
 };

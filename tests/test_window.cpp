@@ -175,6 +175,7 @@ TEST(Window, ALongRunLogKeepsOnlyItsTailInTheBoxAndLosesNothing) {
     log.flush();
     EXPECT_LE(memo.document()->blockCount(), 10000);
     EXPECT_EQ(log.fileContent(), expected + "\r\n");
+    EXPECT_EQ(log.lastLine(), QStringLiteral("lines"));
 }
 
 TEST(Window, TabWalksTheControlsAndNeverWritesIntoTheRunLog) {
