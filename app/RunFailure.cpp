@@ -2,6 +2,7 @@
 #include "app/principal.h"
 
 #include "app/NormalCursor.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
@@ -23,9 +23,7 @@ const char* const kLogFileName = "logAtualizaVela-Movel.txt";
 
 // Writes the run log file from the log's pieces as they come.
 std::optional<QString> writeFile(const QString& path, RunLog& log) {
-    auto failure = [&path](int error) {
-        return QStringLiteral("Cannot create file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
-    };
+    auto failure = [&path](int error) { return QString::fromUtf8(fileError("create", path.toStdString(), error).what()); };
     QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)

@@ -5,7 +5,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -30,9 +29,7 @@ void RunLock::acquire() {
     // them created.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw Error(QStringLiteral("Cannot create file \"%1\". %2")
-                        .arg(path, QString::fromLocal8Bit(std::strerror(errno)))
-                        .toStdString());
+        throw fileError("create", path.toStdString(), errno);
     int rc;
     while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -41,9 +38,7 @@ void RunLock::acquire() {
         ::close(fd);
         if (error == EWOULDBLOCK)
             throw Error("Outra execução em andamento: " + mobilePath_.toStdString());
-        throw Error(QStringLiteral("Cannot lock file \"%1\". %2")
-                        .arg(path, QString::fromLocal8Bit(std::strerror(error)))
-                        .toStdString());
+        throw fileError("lock", path.toStdString(), error);
     }
     fd_ = fd;
     depth_ = 1;

@@ -15,7 +15,6 @@
 #include <QPushButton>
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <optional>
 
@@ -69,9 +68,7 @@ void TfrmPrincipal::readMaquinas() {
     QString path = settings_.maquinasPath();
     std::ifstream in(QFile::encodeName(path).constData(), std::ios::binary);
     if (!in)
-        throw Error(QStringLiteral("Cannot open file \"%1\". %2")
-                        .arg(path, QString::fromLocal8Bit(std::strerror(errno)))
-                        .toStdString());
+        throw fileError("open", path.toStdString(), errno);
     // Only as far as the first line end: the rest of the file is never needed.
     std::string bytes;
     char chunk[4096];

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace vela {
 
@@ -15,5 +17,12 @@ public:
 private:
     long code_;
 };
+
+// A file the system refused: Cannot <action> file "<path>". <the system's reason>
+inline Error fileError(std::string_view action, std::string_view path, int error, long code = 0) {
+    return Error("Cannot " + std::string(action) + " file \"" + std::string(path) + "\". " +
+                     std::generic_category().message(error),
+                 code);
+}
 
 } // namespace vela

@@ -11,7 +11,6 @@
 #include <initializer_list>
 #include <optional>
 #include <sys/stat.h>
-#include <system_error>
 #include <utility>
 
 namespace vela {
@@ -30,10 +29,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string systemReason(int error) {
-    return std::generic_category().message(error);
-}
 
 } // namespace
 
@@ -285,10 +280,10 @@ void FtpClient::store(const std::string& localPath, const std::string& remotePat
 
     File file(std::fopen(localPath.c_str(), "rbe"));
     if (!file)
-        throw Error("Cannot open file \"" + localPath + "\". " + systemReason(errno));
+        throw fileError("open", localPath, errno);
     struct stat status {};
     if (::fstat(::fileno(file.get()), &status) != 0)
-        throw Error("Cannot open file \"" + localPath + "\". " + systemReason(errno));
+        throw fileError("open", localPath, errno);
 
     h.set(CURLOPT_URL, s.url(remotePath).c_str());
     h.set(CURLOPT_NOBODY, 0L);
@@ -312,7 +307,7 @@ void FtpClient::store(const std::string& localPath, const std::string& remotePat
     const CURLcode code = s.perform(h);
 
     if (s.readError != 0)
-        throw Error("Cannot read file \"" + localPath + "\". " + systemReason(s.readError), code);
+        throw fileError("read", localPath, s.readError, code);
     if (code != CURLE_OK)
         throw s.failure(code);
 }

@@ -3,7 +3,6 @@
 #include "sync/Tables.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -88,10 +87,10 @@ void flushToDisk(const std::string& path) {
         return; // a database on a server: its own engine writes it
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::fsync(fd) != 0) {
-        std::string reason = std::strerror(errno);
+        const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        throw Error("Cannot flush file \"" + path + "\". " + reason);
+        throw fileError("flush", path, error);
     }
     ::close(fd);
 }
