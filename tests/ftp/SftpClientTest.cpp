@@ -5,7 +5,11 @@
 
 #include "common/Error.h"
 
+#include <arpa/inet.h>
 #include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <stdexcept>
@@ -196,6 +200,7 @@ TEST_F(Sftp, AStopMidStoreLeavesOnlyTheTemporaryFileWhichAFreshConnectionRemoves
     SftpClient sftp(server_->settings());
     EXPECT_THROW(sftp.store(local, kTemporary, stopAtFirst), Stop);
     EXPECT_FALSE(fs::exists(onServer(kTarget)));
+    EXPECT_LT(fs::file_size(onServer(kTemporary)), fs::file_size(local)); // stopped, not finished
     sftp.remove(kTemporary);
     EXPECT_FALSE(fs::exists(onServer(kTemporary)));
 
@@ -222,6 +227,35 @@ TEST_F(Sftp, PasswordLogin) {
 
     settings.password = "wrong";
     EXPECT_THROW(SftpClient(settings).connect(), Error);
+}
+
+// A server that takes the connection and never says a word: the caller is serviced while curl
+// waits for the SSH greeting, and can stop the wait.
+TEST(SftpWaiting, TheCallerIsServicedWhileTheServerIsSilentAndCanStop) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    SftpSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = ntohs(address.sin_port);
+    settings.user = "root";
+    settings.hostKeySha256 = "SHA256:AEnKfOmsteKKnwTJst/fmXJeWDpH5didViFDjZ0Zwd4";
+    settings.replyTimeout = std::chrono::seconds(5); // reached only if the stop is not
+    SftpClient sftp(settings);
+    int waits = 0;
+    sftp.setWaiting([&waits] {
+        if (++waits == 3)
+            throw Stop{};
+    });
+    EXPECT_THROW(sftp.connect(), Stop);
+    EXPECT_EQ(waits, 3);
+    ::close(listener);
 }
 
 } // namespace
