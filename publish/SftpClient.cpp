@@ -49,8 +49,7 @@ std::string expectedFingerprint(const std::string& setting) {
     for (char c : digest)
         valid = valid && isBase64(c);
     if (!valid)
-        throw Error("Valor inválido em [ftp] host_key_sha256: " + setting +
-                    " (SHA256:... como mostra ssh-keygen -lf)");
+        throw Error("Valor inválido em [ftp] host_key_sha256: " + setting + " (SHA256:... como mostra ssh-keygen -lf)");
     return std::string(kFingerprintPrefix) + std::string(digest);
 }
 
@@ -117,7 +116,8 @@ std::string sshFingerprint(const unsigned char* key, std::size_t length) {
     if (EVP_Digest(key, length, digest, &digestLength, EVP_sha256(), nullptr) != 1)
         throw Error("SHA-256 of the host key failed");
     std::string text(4 * ((digestLength + 2) / 3) + 1, '\0');
-    const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), digest, static_cast<int>(digestLength));
+    const int written =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), digest, static_cast<int>(digestLength));
     text.resize(static_cast<size_t>(written));
     while (!text.empty() && text.back() == '=')
         text.pop_back();

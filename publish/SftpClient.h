@@ -4,6 +4,7 @@
 #include "publish/FtpClient.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -7,13 +7,13 @@
 
 #include <arpa/inet.h>
 #include <filesystem>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vela {

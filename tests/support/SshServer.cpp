@@ -140,23 +140,25 @@ SshServer::SshServer() {
 
 void SshServer::start() {
     const std::string etc = (dir_ / "etc").string();
-    writeFile(etc + "/sshd_config", "ListenAddress 127.0.0.1\n"
-                                    "HostKey " + etc + "/host_key\n"
-                                    "PidFile none\n"
-                                    "UsePAM no\n"
-                                    // The keys live in the test's folders, not in a home of root's.
-                                    "StrictModes no\n"
-                                    "PermitRootLogin prohibit-password\n"
-                                    "AuthorizedKeysFile " + etc + "/authorized_keys\n"
-                                    "PubkeyAuthentication yes\n"
-                                    "PasswordAuthentication yes\n"
-                                    "KbdInteractiveAuthentication no\n"
-                                    "ChrootDirectory " + root().string() + "\n"
-                                    "ForceCommand internal-sftp -d /home\n"
-                                    "Subsystem sftp internal-sftp\n"
-                                    "AllowTcpForwarding no\n"
-                                    "X11Forwarding no\n"
-                                    "LogLevel VERBOSE\n");
+    std::ostringstream config;
+    config << "ListenAddress 127.0.0.1\n"
+           << "HostKey " << etc << "/host_key\n"
+           << "PidFile none\n"
+           << "UsePAM no\n"
+           // The keys live in the test's folders, not in a home of root's.
+           << "StrictModes no\n"
+           << "PermitRootLogin prohibit-password\n"
+           << "AuthorizedKeysFile " << etc << "/authorized_keys\n"
+           << "PubkeyAuthentication yes\n"
+           << "PasswordAuthentication yes\n"
+           << "KbdInteractiveAuthentication no\n"
+           << "ChrootDirectory " << root().string() << "\n"
+           << "ForceCommand internal-sftp -d /home\n"
+           << "Subsystem sftp internal-sftp\n"
+           << "AllowTcpForwarding no\n"
+           << "X11Forwarding no\n"
+           << "LogLevel VERBOSE\n";
+    writeFile(etc + "/sshd_config", config.str());
     // Another process may take the port between our probe and sshd's bind: then try another.
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = freePort();
