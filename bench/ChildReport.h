@@ -1,4 +1,5 @@
-// What a measuring child tells the driver: a file of facts, one a line, that the driver reads back.
+// The clock the bench measures with, and the report through which a measuring child tells the driver
+// what it measured.
 #pragma once
 
 #include <chrono>

@@ -17,7 +17,6 @@ void fillDailyTables(vela::Connection& db, Context& c) {
         return w.ts(k.daysAgo(r, 0, 3000));
     };
 
-
     // Orders and their items: the items of an order follow each other, about six per order. An
     // order is open while it is not cancelled and has an active item without invoice and source.
     fillTable(db, "pedido", split("tid,tidcliente,npeddist,datareferencia,data,ativo,dataatualizacao,respcancel"),

@@ -17,7 +17,6 @@ void fillReferenceTables(vela::Connection& db, Context& c) {
         return w.ts(k.daysAgo(r, 0, 3000));
     };
 
-
     static const char* const ufs[27][2] = {{"AC", "Acre"},
                                            {"AL", "Alagoas"},
                                            {"AP", "Amapá"},

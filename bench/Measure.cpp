@@ -116,7 +116,8 @@ Measured unattended(Scale& sc, const Options& o, const std::string& dir, int ftp
 void compareRows(Scale& sc) {
     for (const auto& c : sc.copies) {
         long long w = copyRows(sc.window->report, c);
-        for (auto* opt : {&sc.binary, &sc.engine, &sc.raw, &sc.server, &sc.windowAsync, &sc.rawAsync, &sc.binaryStep1}) {
+        for (auto* opt :
+             {&sc.binary, &sc.engine, &sc.raw, &sc.server, &sc.windowAsync, &sc.rawAsync, &sc.binaryStep1}) {
             if (!*opt)
                 continue;
             Measured* m = &**opt;
@@ -185,8 +186,7 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
         std::vector<Measured> runs;
     };
     Series window{"window, step 1 and upload in process", {}}, engine{"copy engine, host doing nothing", {}},
-        raw{"raw prepared-INSERT loop", {}},
-        server{"server-side copy (EXECUTE STATEMENT ON EXTERNAL DATA SOURCE)", {}},
+        raw{"raw prepared-INSERT loop", {}}, server{"server-side copy (EXECUTE STATEMENT ON EXTERNAL DATA SOURCE)", {}},
         windowAsync{"window, step 1, mobile file without forced writes", {}},
         rawAsync{"raw loop, mobile file without forced writes", {}},
         binary{"unattended binary without a display, end to end", {}},
@@ -235,8 +235,7 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
             fs::remove(ftp.path(kRemote));
             return unattended(sc, o, base + "/binary", ftp.port(), false);
         });
-        measure(binaryStep1, round,
-                [&] { return unattended(sc, o, base + "/binary-step1", refused.port(), true); });
+        measure(binaryStep1, round, [&] { return unattended(sc, o, base + "/binary-step1", refused.port(), true); });
     }
     sc.window = best(window.runs);
     sc.engine = best(engine.runs);

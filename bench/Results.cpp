@@ -61,7 +61,7 @@ void print(const Scale& sc) {
     };
     line("unattended binary, end to end (whole process)", sc.binary, sc.binary->exit.seconds,
          sc.binary->exit.cpuSeconds);
-    line("unattended binary, upload refused (start-up, step 1)", sc.binaryStep1, sc.binaryStep1->exit.seconds,
+    line("unattended, upload refused (start-up, step 1)", sc.binaryStep1, sc.binaryStep1->exit.seconds,
          sc.binaryStep1->exit.cpuSeconds);
     inner("window step 1 (log, gauge, events), in process", sc.window);
     inner(sc.rawAsync ? "copy engine, host doing nothing, fw off" : "copy engine, host doing nothing", sc.engine);
@@ -243,8 +243,7 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
         j.num("window_overhead_cpu_us_per_row",
               perRowUs(sc.window->report.number("cpu_seconds") - sc.engine->report.number("cpu_seconds"), rows), 2);
         j.num("engine_overhead_cpu_us_per_row",
-              perRowUs(sc.engine->report.number("cpu_seconds") - engineBaseline(sc).report.number("cpu_seconds"),
-                       rows),
+              perRowUs(sc.engine->report.number("cpu_seconds") - engineBaseline(sc).report.number("cpu_seconds"), rows),
               2);
         j.num("run_to_raw_ratio", ratio(sc.window->report.number("seconds"), sc.raw->report.number("seconds")));
         if (sc.rawAsync) {

@@ -55,6 +55,7 @@ private:
         return h;
     }
 };
+
 } // namespace
 
 int windowMain(const ChildOptions& o) {
