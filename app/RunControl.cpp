@@ -14,7 +14,7 @@ TfrmPrincipal::Run::Run(TfrmPrincipal& w) : w_(w) {
     try {
         w_.runLock_.acquire();
     } catch (const std::exception& e) {
-        w_.errorBox(QString::fromUtf8(e.what()));
+        w_.refuse(QString::fromUtf8(e.what()));
         return;
     }
     held_ = true;

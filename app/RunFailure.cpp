@@ -3,6 +3,7 @@
 
 #include "app/NormalCursor.h"
 #include "common/Error.h"
+#include "common/Files.h"
 #include "db/ModuloDadosCadastro.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <optional>
 #include <unistd.h>
 
@@ -19,38 +21,39 @@ namespace vela {
 
 namespace {
 
-const char* const kLogFileName = "logAtualizaVela-Movel.txt";
-
-// Writes the run log file from the log's pieces as they come.
+// Writes the run log file from the log's pieces as they come, under a temporary name in its folder
+// that is renamed over the old file once the whole text is on disk: a crash or a full disk leaves
+// the previous log, never half of one.
 std::optional<QString> writeFile(const QString& path, RunLog& log) {
     auto failure = [&path](int error) { return QString::fromUtf8(fileError("create", path.toStdString(), error).what()); };
-    QByteArray name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return failure(errno);
-    int error = 0;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
     log.writeContent([&](std::string_view bytes) {
-        size_t done = 0;
-        while (error == 0 && done < bytes.size()) {
-            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-            else if (n == 0 || errno != EINTR)
-                error = n == 0 ? EIO : errno;
-        }
+        if (error == 0 && !writeAll(fd, bytes))
+            error = errno;
     });
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error != 0)
+    if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
         return failure(error);
+    }
     return std::nullopt;
 }
 
 } // namespace
 
 QString TfrmPrincipal::logFilePath() const {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/')) +
-           QLatin1String(kLogFileName);
+    return settings_.logFilePath();
 }
 
 bool TfrmPrincipal::saveLog() {
@@ -72,14 +75,31 @@ void TfrmPrincipal::errorBox(const QString& message) {
         return;
     }
     // Nobody can close a box here: the message goes to standard error, and an unattended run
-    // saves its log and ends as failed instead of waiting.
+    // saves its log, the message as its last line, and ends as failed instead of waiting.
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
     if (unattended_ || stopping()) {
+        appendLine(message);
         if (auto error = writeFile(logFilePath(), log_))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
         endProgram(1);
     }
+}
+
+void TfrmPrincipal::refuse(const QString& message) {
+    lastError_ = message;
+    failed_ = true;
+    progress_.failed(message);
+    if (!headless_) {
+        NormalCursor normal;
+        QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // The run that holds the lock owns the log file: this one ends without writing it.
+    if (unattended_)
+        endProgram(1);
 }
 
 void TfrmPrincipal::failAndEnd(const QString& message) {

@@ -2,6 +2,7 @@
 
 #include "common/Cp1252.h"
 #include "common/Error.h"
+#include "common/Files.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -35,24 +36,16 @@ void LogHead::append(std::string_view bytes) {
 }
 
 void LogHead::spill() {
-    int fd = fileno(file_.get());
-    size_t done = 0;
-    while (done < buffer_.size()) {
-        ssize_t n = ::pwrite(fd, buffer_.data() + done, buffer_.size() - done, static_cast<off_t>(written_ + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // A full or failing disk: what the file holds comes back, and the head stays in memory.
-            std::string all;
-            readInto(all);
-            buffer_.insert(0, all, 0, written_);
-            file_.reset();
-            written_ = 0;
-            return;
-        }
-        done += static_cast<size_t>(n);
+    if (!writeAllAt(fileno(file_.get()), buffer_, static_cast<off_t>(written_))) {
+        // A full or failing disk: what the file holds comes back, and the head stays in memory.
+        std::string all;
+        readInto(all);
+        buffer_.insert(0, all, 0, written_);
+        file_.reset();
+        written_ = 0;
+        return;
     }
-    written_ += done;
+    written_ += buffer_.size();
     buffer_.clear();
 }
 

@@ -2,7 +2,7 @@
 #include "app/principal.h"
 
 #include "app/Maquinas.h"
-#include "app/TemplateCopy.h"
+#include "app/MobileBuild.h"
 #include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "sync/CopyRules.h"
@@ -80,13 +80,30 @@ void TfrmPrincipal::readMaquinas() {
 void TfrmPrincipal::Button1Click() {
     dm_->FDConnectionBancoMovel.close();
     dm_->FDConnectionBancoVela.close();
-    const bool copied = replaceWithCopy(settings_.templatePath(), Edit1->text());
+    build_.emplace(Edit1->text());
+    const bool copied = build_->copyFrom(settings_.templatePath());
     appendLine(copied ? QStringLiteral("Banco Vazio pronto para Sincronização") : QStringLiteral("Erro ao Copiar"));
     appendLine(settings_.templatePath());
     appendLine(Edit1->text());
+    if (!copied)
+        build_->copyPrevious();
+    dm_->FDConnectionBancoMovel.setParam("Database", QFile::encodeName(build_->path()).toStdString());
     dm_->FDConnectionBancoMovel.open();
     dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
     dm_->FDConnectionBancoVela.open();
+}
+
+void TfrmPrincipal::closeStep() noexcept {
+    // Whatever the step opened is closed, so that an idle window holds no database file: a
+    // scheduled run beside it opens the back office in embedded mode, and the upload opens the
+    // mobile file alone. An unpublished build goes once nothing has it open.
+    try {
+        dm_->release();
+    } catch (const std::exception& e) {
+        appendLine(text(e));
+    }
+    dm_->FDConnectionBancoMovel.setParam("Database", QFile::encodeName(Edit1->text()).toStdString());
+    build_.reset();
 }
 
 bool TfrmPrincipal::runStep1() {
@@ -94,6 +111,10 @@ bool TfrmPrincipal::runStep1() {
     Run run(*this);
     if (!run)
         return false;
+    struct Close {
+        TfrmPrincipal& w;
+        ~Close() { w.closeStep(); }
+    } close{*this};
     try {
         readMaquinas();
         Button1Click();
@@ -106,7 +127,11 @@ bool TfrmPrincipal::runStep1() {
         return false;
     }
     try {
-        sincronizaTabelas(*dm_, *this);
+        sincronizaTabelas(*dm_, *this, build_->forcedWrites());
+        // A stop that came after the last row is still a stop: the build is not published.
+        if (stopping())
+            throw Error("Execução interrompida.");
+        build_->publish();
     } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;
@@ -126,6 +151,10 @@ bool TfrmPrincipal::runStep2() {
     Run run(*this);
     if (!run)
         return false;
+    struct Close {
+        TfrmPrincipal& w;
+        ~Close() { w.closeStep(); }
+    } close{*this};
     std::optional<UploadStep> upload;
     try {
         upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(Edit1->text()).toStdString());

@@ -7,14 +7,116 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vela {
 
 namespace {
 
+const char* const kIniName = "atualizavela-movel.ini";
+const char* const kSystemIni = "/etc/atualizavela-movel/atualizavela-movel.ini";
+const char* const kLogFileName = "logAtualizaVela-Movel.txt";
+
 QString join(const QString& folder, const QString& relative) {
     return QDir::toNativeSeparators(QDir::cleanPath(folder + QLatin1Char('/') + relative));
+}
+
+QString mode(mode_t m) {
+    return QStringLiteral("%1").arg(m & 07777, 4, 8, QLatin1Char('0'));
+}
+
+[[noreturn]] void refuse(const QString& message) {
+    throw Error(message.toStdString());
+}
+
+QString userName(uid_t uid) {
+    if (const passwd* pw = ::getpwuid(uid))
+        return QString::fromLocal8Bit(pw->pw_name);
+    return QString::number(uid);
+}
+
+// The file must be readable now, and no one but its owner, who is root or the user running us,
+// may have changed it: it names the folders written and the server that receives the passwords.
+// A file holding a password must not be readable by others either. As sshd's StrictModes.
+void checkFile(const QString& file, const QString& password, const struct stat& status) {
+    const QString path = QFileInfo(file).absoluteFilePath();
+    if (status.st_uid != 0 && status.st_uid != ::geteuid())
+        refuse(QStringLiteral("Configuração recusada: \"%1\" pertence ao usuário %2; só root ou o usuário que "
+                              "executa o programa (%3) podem ser donos dele.")
+                   .arg(path, userName(status.st_uid), userName(::geteuid())));
+    if (status.st_mode & (S_IWGRP | S_IWOTH))
+        refuse(QStringLiteral("Configuração recusada: \"%1\" tem o modo %2; só o dono pode alterá-lo "
+                              "(chmod go-w \"%1\").")
+                   .arg(path, mode(status.st_mode)));
+    if (!password.isEmpty() && (status.st_mode & S_IROTH))
+        refuse(QStringLiteral("Senha %1 recusada: \"%2\" tem o modo %3; um arquivo com senha não pode "
+                              "ser lido nem alterado por outros usuários além do dono e do grupo "
+                              "(chmod o-rw \"%2\").")
+                   .arg(password, path, mode(status.st_mode)));
+}
+
+// Opens the file as the reader will, so that an unreadable file is an error rather than a file
+// QSettings quietly takes for empty.
+struct stat statReadable(const QString& file) {
+    const QByteArray name = QFile::encodeName(file);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = fd < 0 ? errno : S_ISREG(status.st_mode) ? errno : EISDIR;
+        if (fd >= 0)
+            ::close(fd);
+        refuse(QStringLiteral("Não foi possível ler a configuração \"%1\": %2")
+                   .arg(QFileInfo(file).absoluteFilePath(), QString::fromLocal8Bit(std::strerror(error))));
+    }
+    ::close(fd);
+    return status;
+}
+
+class Reader {
+public:
+    explicit Reader(const QString& file) : ini_(file, QSettings::IniFormat) {}
+
+    bool contains(const char* key) const { return ini_.contains(QLatin1String(key)); }
+
+    QString text(const char* key, const QString& fallback) const {
+        return ini_.value(QLatin1String(key), fallback).toString();
+    }
+
+    int number(const char* key, int fallback, int min, int max) const {
+        if (!contains(key))
+            return fallback;
+        const QString value = ini_.value(QLatin1String(key)).toString();
+        bool ok = false;
+        const int n = value.trimmed().toInt(&ok);
+        if (!ok || n < min || n > max)
+            refuse(QStringLiteral("Valor inválido em [%1] %2: %3")
+                       .arg(QString::fromLatin1(key).section(QLatin1Char('/'), 0, 0),
+                            QString::fromLatin1(key).section(QLatin1Char('/'), 1), value));
+        return n;
+    }
+
+    QSettings::Status status() const { return ini_.status(); }
+
+private:
+    QSettings ini_;
+};
+
+QString locate() {
+    const QString named = qEnvironmentVariable("ATUALIZAVELA_CONFIG");
+    if (!named.isEmpty())
+        return named; // must be there: a scheduler that names a file means that file
+    const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kIniName);
+    QFileInfo info(beside);
+    if (info.exists() || info.isSymLink())
+        return beside;
+    if (QFileInfo::exists(QLatin1String(kSystemIni)))
+        return QLatin1String(kSystemIni);
+    return {};
 }
 
 } // namespace
@@ -31,7 +133,12 @@ QString AppSettings::maquinasPath() const {
     return join(mobileFolder, QStringLiteral("maquinas.txt"));
 }
 
-AppSettings loadSettings() {
+QString AppSettings::logFilePath() const {
+    const QString folder = logFolder.isEmpty() ? QCoreApplication::applicationDirPath() : logFolder;
+    return QDir::toNativeSeparators(QDir::cleanPath(folder) + QLatin1Char('/')) + QLatin1String(kLogFileName);
+}
+
+AppSettings builtInSettings() {
     AppSettings s;
 #ifdef Q_OS_WIN
     s.mobileFolder = QStringLiteral("C:\\VelaOSx\\Vela_Movel");
@@ -40,54 +147,60 @@ AppSettings loadSettings() {
     s.mobileFolder = QStringLiteral("/opt/VelaOSx/Vela_Movel");
     s.sourceDatabase = QStringLiteral("/opt/VelaWindows/Vela-Admin/banco/BANCODADOS.FDB");
 #endif
-    QString file = qEnvironmentVariable("ATUALIZAVELA_CONFIG");
-    if (file.isEmpty())
-        file = QCoreApplication::applicationDirPath() + QStringLiteral("/atualizavela-movel.ini");
-    if (!QFile::exists(file))
-        return s;
-    QSettings ini(file, QSettings::IniFormat);
-    s.mobileFolder = ini.value(QStringLiteral("paths/mobile_folder"), s.mobileFolder).toString();
-    s.sourceDatabase = ini.value(QStringLiteral("paths/source_database"), s.sourceDatabase).toString();
-    s.ftpHost = ini.value(QStringLiteral("ftp/host"), s.ftpHost).toString();
-    s.ftpPort = ini.value(QStringLiteral("ftp/port"), s.ftpPort).toInt();
-    bool numeric = false;
-    const QString timeout = ini.value(QStringLiteral("ftp/timeout"), s.ftpTimeout).toString();
-    s.ftpTimeout = timeout.toInt(&numeric);
-    if (!numeric || s.ftpTimeout <= 0)
-        s.ftpProblem = QStringLiteral("Valor inválido em [ftp] timeout: %1").arg(timeout);
-    s.ftpTls = ini.value(QStringLiteral("ftp/tls"), s.ftpTls).toString();
-    s.ftpCaFile = ini.value(QStringLiteral("ftp/ca_file")).toString();
-    if (ini.contains(QStringLiteral("ftp/user")))
-        s.ftpUser = ini.value(QStringLiteral("ftp/user")).toString();
-    if (ini.contains(QStringLiteral("ftp/password"))) {
-        s.ftpPassword = ini.value(QStringLiteral("ftp/password")).toString();
-        // As ssh does with key files: a password that anyone on the machine can read is leaked,
-        // and one that anyone can change sends the database elsewhere.
-        struct stat status {};
-        if (::stat(QFile::encodeName(file).constData(), &status) == 0 && (status.st_mode & (S_IROTH | S_IWOTH)))
-            s.ftpProblem = QStringLiteral("Senha do FTP recusada: \"%1\" tem o modo %2; um arquivo com senha não pode "
-                                          "ser lido nem alterado por outros usuários além do dono e do grupo "
-                                          "(chmod o-rw \"%1\").")
-                               .arg(QFileInfo(file).absoluteFilePath())
-                               .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0'));
-    }
+    return s;
+}
+
+AppSettings loadSettings() {
+    const QString file = locate();
+    return file.isEmpty() ? builtInSettings() : loadSettingsFrom(file);
+}
+
+AppSettings loadSettingsFrom(const QString& file) {
+    AppSettings s = builtInSettings();
+    s.file = file;
+    const struct stat status = statReadable(file);
+    Reader ini(file);
+    if (ini.status() != QSettings::NoError)
+        refuse(QStringLiteral("Não foi possível ler a configuração \"%1\": formato inválido")
+                   .arg(QFileInfo(file).absoluteFilePath()));
+    checkFile(file,
+              ini.contains("ftp/password")      ? QStringLiteral("do FTP")
+              : ini.contains("source/password") ? QStringLiteral("do banco")
+                                                : QString(),
+              status);
+
+    s.mobileFolder = ini.text("paths/mobile_folder", s.mobileFolder);
+    s.sourceDatabase = ini.text("paths/source_database", s.sourceDatabase);
+    s.logFolder = ini.text("paths/log_folder", s.logFolder);
+    s.sourceUser = ini.text("source/user", s.sourceUser);
+    s.sourcePassword = ini.text("source/password", s.sourcePassword);
+    s.ftpHost = ini.text("ftp/host", s.ftpHost);
+    s.ftpPort = ini.number("ftp/port", s.ftpPort, 1, 65535);
+    s.ftpTimeout = ini.number("ftp/timeout", s.ftpTimeout, 1, 86400);
+    const QString tls = ini.text("ftp/tls", QStringLiteral("off"));
+    if (tls == QLatin1String("try"))
+        s.ftpTls = FtpSettings::Tls::Try;
+    else if (tls == QLatin1String("require"))
+        s.ftpTls = FtpSettings::Tls::Require;
+    else if (tls != QLatin1String("off"))
+        refuse(QStringLiteral("Valor inválido em [ftp] tls: %1 (off, try ou require)").arg(tls));
+    s.ftpCaFile = ini.text("ftp/ca_file", s.ftpCaFile);
+    if (ini.contains("ftp/user"))
+        s.ftpUser = ini.text("ftp/user", {});
+    if (ini.contains("ftp/password"))
+        s.ftpPassword = ini.text("ftp/password", {});
+    s.ftpRetries = ini.number("ftp/retries", s.ftpRetries, 0, 100);
+    s.ftpRetryWait = ini.number("ftp/retry_wait", s.ftpRetryWait, 0, 86400);
+    s.ftpMaxRate = ini.number("ftp/max_rate", s.ftpMaxRate, 0, 1 << 30);
     return s;
 }
 
 FtpSettings ftpSettings(const AppSettings& settings) {
-    if (!settings.ftpProblem.isEmpty())
-        throw Error(settings.ftpProblem.toStdString());
     FtpSettings ftp;
     ftp.host = settings.ftpHost.toStdString();
     ftp.port = settings.ftpPort;
     ftp.replyTimeout = std::chrono::seconds(settings.ftpTimeout);
-    if (settings.ftpTls == QLatin1String("try"))
-        ftp.tls = FtpSettings::Tls::Try;
-    else if (settings.ftpTls == QLatin1String("require"))
-        ftp.tls = FtpSettings::Tls::Require;
-    else if (settings.ftpTls != QLatin1String("off"))
-        throw Error(
-            QStringLiteral("Valor inválido em [ftp] tls: %1 (off, try ou require)").arg(settings.ftpTls).toStdString());
+    ftp.tls = settings.ftpTls;
     ftp.caFile = QFile::encodeName(settings.ftpCaFile).toStdString();
     if (settings.ftpUser)
         ftp.user = settings.ftpUser->toStdString();

@@ -8,29 +8,45 @@
 
 namespace vela {
 
-// Where the program finds its files, read from atualizavela-movel.ini beside the executable (or
-// the file ATUALIZAVELA_CONFIG names).
+// Where the program finds its files and how it reaches the servers. Read from the file
+// ATUALIZAVELA_CONFIG names, else atualizavela-movel.ini beside the executable, else
+// /etc/atualizavela-movel/atualizavela-movel.ini; with none of them, the built-in values serve.
 struct AppSettings {
     QString mobileFolder;   // holds Banco/VAZIO.GDB, Banco/BANCODADOS.gdb and maquinas.txt
     QString sourceDatabase; // the initial source path
+    QString logFolder;      // where the run log file goes; empty: beside the executable
+    QString sourceUser = QStringLiteral("sysdba");
+    QString sourcePassword = QStringLiteral("quillfern");
     QString ftpHost;
     int ftpPort = 21;
     int ftpTimeout = 60; // seconds
-    QString ftpTls = QStringLiteral("off");
+    FtpSettings::Tls ftpTls = FtpSettings::Tls::Off;
     QString ftpCaFile;
     std::optional<QString> ftpUser;     // else the program's account
     std::optional<QString> ftpPassword; // else the program's account
-    // Why the [ftp] section cannot be used; reported when the upload starts.
-    QString ftpProblem;
+    int ftpRetries = 0;
+    int ftpRetryWait = 30; // seconds
+    int ftpMaxRate = 0;    // KB/s; 0: no limit
+    QString file;          // the file read; empty when the built-in values serve
 
     QString mobilePath() const;
     QString templatePath() const;
     QString maquinasPath() const;
+    QString logFilePath() const;
 };
 
+// The built-in values, with nothing read.
+AppSettings builtInSettings();
+
+// Reads and checks the settings before anything is touched. Throws Error naming the file and the
+// reason when it cannot be read or may have been changed by someone else, or the key and the value
+// when a value is not one the program can use.
 AppSettings loadSettings();
 
-// The FTP settings of the upload. Throws Error with ftpProblem, or for a tls value it does not know.
+// The same checks on a file named explicitly.
+AppSettings loadSettingsFrom(const QString& file);
+
+// The FTP settings of the upload.
 FtpSettings ftpSettings(const AppSettings& settings);
 
 } // namespace vela

@@ -1,5 +1,7 @@
 #include "app/TerminalLine.h"
 
+#include "common/Files.h"
+
 #include <QByteArray>
 
 #include <cerrno>
@@ -29,15 +31,8 @@ void TerminalLine::clear() {
 }
 
 void TerminalLine::write(const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // progress is a courtesy: a terminal gone away is no reason to stop the run
-        done += n;
-    }
+    // Progress is a courtesy: a terminal gone away is no reason to stop the run.
+    (void)writeAll(fd_, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 } // namespace vela

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/MobileBuild.h"
 #include "app/RunLock.h"
 #include "app/RunLog.h"
 #include "app/RunProgress.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -105,14 +107,18 @@ private:
     void readMaquinas();
     bool runStep1();
     bool runStep2();
+    void closeStep() noexcept;
 
     void errorBox(const QString& message);
+    // A run refused before it began (another run holds the lock): reported, and no file touched.
+    void refuse(const QString& message);
     void failAndEnd(const QString& message);
     void stopSilently();
     void endProgram(int code);
 
     AppSettings settings_;
     TDMSistemaCadastro* dm_ = nullptr;
+    std::optional<MobileBuild> build_;
     UploadResult lastUpload_;
     RunLog log_;
     RunProgress progress_;

@@ -8,8 +8,8 @@ TableObjects::TableObjects(Connection& source, Connection& mobile, const std::st
       movel(cursorOnSource ? source : mobile, "FDQueryMovel" + suffix, {}, updateSql) {}
 
 TDMSistemaCadastro::TDMSistemaCadastro(const Paths& paths)
-    : FDConnectionBancoVela("FDConnectionBancoVela", {"Database=" + paths.sourceDatabase, "User_Name=sysdba",
-                                                      "Password=quillfern", "DriverID=FB"}),
+    : FDConnectionBancoVela("FDConnectionBancoVela", {"Database=" + paths.sourceDatabase, "User_Name=" + paths.sourceUser,
+                                                      "Password=" + paths.sourcePassword, "DriverID=FB"}),
       FDConnectionBancoMovel("FDConnectionBancoMovel", {"Database=" + paths.mobileDatabase, "User_Name=sysdba",
                                                         "Password=quillfern", "DriverID=IB"}),
       FDTransactionBancoMovel(FDConnectionBancoMovel, Transaction::Mode::ReadCommitted),

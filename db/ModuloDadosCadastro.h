@@ -30,6 +30,9 @@ public:
     struct Paths {
         std::string sourceDatabase;
         std::string mobileDatabase;
+        // The back office's account; a server may have its own SYSDBA password.
+        std::string sourceUser = "sysdba";
+        std::string sourcePassword = "quillfern";
     };
 
     explicit TDMSistemaCadastro(const Paths& paths);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 namespace vela {
@@ -39,46 +40,36 @@ const CopyEntry& findCopy(std::string_view method) {
 
 namespace {
 
-// Forced writes off for as long as it lives, on again when the copies are done or, on a failure or
-// a stop, in its destructor: the published file must carry the template's setting. The engine
-// changes the setting safely only with no other attachment open, so the mobile connection is
-// closed around each change; it holds no rows yet at the start, and at the end closing it is what
-// commits the last rows anyway.
+// Forced writes off while the copies run, and set as the published file must have them once they
+// are done. The engine changes the setting safely only with no other attachment open, so the
+// mobile connection is closed around each change; it holds no rows yet at the start, and at the
+// end closing it is what commits the last rows anyway. A run that fails or is stopped leaves its
+// file to be thrown away, so nothing is put back then.
 class ForcedWritesOff {
 public:
-    explicit ForcedWritesOff(TDMSistemaCadastro& dm)
-        : mobile_(dm.FDConnectionBancoMovel), was_(mobile_.forcedWrites()) {
+    ForcedWritesOff(TDMSistemaCadastro& dm, std::optional<bool> after)
+        : mobile_(dm.FDConnectionBancoMovel), was_(mobile_.forcedWrites()), after_(after.value_or(was_)) {
         if (was_) {
             mobile_.setForcedWrites(false);
             mobile_.open();
             dm.FDTransactionBancoMovel.start();
         }
     }
-    ~ForcedWritesOff() {
-        if (!was_)
-            return;
-        try {
-            mobile_.setForcedWrites(true);
-        } catch (...) {
-            // The failure being reported matters more; the file is rebuilt on the next run.
-        }
-    }
     ForcedWritesOff(const ForcedWritesOff&) = delete;
     ForcedWritesOff& operator=(const ForcedWritesOff&) = delete;
 
-    // Closes the mobile connection, committing, and puts forced writes back.
+    // Closes the mobile connection, committing, and gives the file its setting.
     void close() {
-        if (was_) {
-            was_ = false;
+        if (after_)
             mobile_.setForcedWrites(true);
-        } else {
+        else
             mobile_.close();
-        }
     }
 
 private:
     Connection& mobile_;
     bool was_;
+    bool after_;
 };
 
 // Written without forced writes, the file's last pages may still sit in the system's cache.
@@ -97,9 +88,9 @@ void flushToDisk(const std::string& path) {
 
 } // namespace
 
-void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host) {
+void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host, std::optional<bool> forcedWrites) {
     const std::string file = dm.FDConnectionBancoMovel.param("Database");
-    ForcedWritesOff unforced(dm);
+    ForcedWritesOff unforced(dm, forcedWrites);
     for (const CopyEntry& e : tableCopies)
         runTableCopy(e.copy, dm, host);
     unforced.close();

@@ -5,6 +5,7 @@
 #include "sync/TableCopy.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 namespace vela {
@@ -31,8 +32,8 @@ const CopyEntry& findCopy(std::string_view method);
 // Step 1's copies: every table of the list in order, then the mobile connection closed (which
 // commits the last rows) and its file flushed to disk. Expects both connections open and the
 // mobile transaction started. The mobile file runs without forced writes meanwhile, since it is
-// rebuilt from the template on every run; they are back on before the connection closes, whether
-// the copies end, fail or are stopped.
-void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host);
+// rebuilt on every run; once the copies are done it gets forcedWrites, or the setting it had at
+// the start. A file whose copies failed or were stopped keeps them off: it is never published.
+void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host, std::optional<bool> forcedWrites = std::nullopt);
 
 } // namespace vela

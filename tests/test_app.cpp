@@ -1,11 +1,14 @@
 // The real binary, end to end: modes, the run log file, maquinas.txt, the template copy, failures.
+#include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <unistd.h>
 
 using namespace vela::test;
 namespace fs = std::filesystem;
@@ -112,6 +115,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(in.log(), "Banco Vazio pronto"));
     EXPECT_FALSE(contains(in.log(), "INICIO SINCRONIZA"));
     EXPECT_FALSE(contains(in.log(), "Salvando log em"));
+    EXPECT_TRUE(contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
+        << in.log(); // the failure ends the saved log
 
     // maquinas.txt in the working folder, none in the mobile folder.
     fs::remove(in.mobileFolder + "/maquinas.txt");
@@ -119,7 +124,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
         << r.err;
-    EXPECT_EQ(in.log(), "\r\n\r\n"); // nothing was appended before the failure
+    // Nothing was appended before the failure, which is the log's last line.
+    EXPECT_EQ(in.log(), "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
 }
 
 TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
@@ -177,6 +183,15 @@ TEST(App, ATerminalSeesTheProgressLineRewrittenInPlace) {
     // Cleared before the summary line, which starts a line of its own.
     EXPECT_TRUE(contains(r.out, "\r\x1b[Katualizavela-movel: 19 tabelas, 2 linhas em ")) << r.out;
     EXPECT_FALSE(contains(in.log(), "linhas/s"));
+
+    // Only standard error's own terminal counts: redirected, it gets no progress line.
+    const std::string err = in.dir / "stderr-redirected.txt";
+    in.exe = "/usr/bin/script";
+    r = in.run({"-q", "-e", "-c", "'" + exe + "' EXECUTAR 2>'" + err + "'", "/dev/null"});
+    in.exe = exe;
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "atualizavela-movel: 19 tabelas")) << r.out;
+    EXPECT_FALSE(contains(readFile(err), "linhas/s")) << readFile(err);
 }
 
 TEST(App, ALogFileThatCannotBeWrittenIsAnError) {
@@ -187,4 +202,62 @@ TEST(App, ALogFileThatCannotBeWrittenIsAnError) {
     RunResult r = in.run();
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, "Cannot create file \"" + in.logPath() + "\". Is a directory")) << r.err;
+}
+
+TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
+    Installation in;
+    in.startFtp({"--make-folders"});
+    in.createSource(kStates);
+    const std::string ini = in.dir / "atualizavela-movel.ini";
+    const std::string good = readFile(ini);
+    struct Case {
+        std::string name;
+        std::string content;
+        fs::perms mode;
+        std::map<std::string, std::string> env;
+        std::string message;
+        uid_t owner = 0;
+    };
+    std::string badPort = good;
+    badPort.replace(badPort.find("port="), 5, "port=abc\n;");
+    const Case cases[] = {
+        {"named file missing", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
+         "\"" + (in.dir / "none.ini") + "\": No such file or directory"},
+        {"named file unreadable", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir.path()}}, "Is a directory"},
+        {"writable by all", good, fs::perms(0666), {}, "\"" + ini + "\" tem o modo 0666"},
+        {"writable by the group", good, fs::perms(0664), {}, "\"" + ini + "\" tem o modo 0664"},
+        {"writable by others only", good, fs::perms(0602), {}, "\"" + ini + "\" tem o modo 0602"},
+        {"port not a number", badPort, fs::perms(0644), {}, "Valor inv\xc3\xa1lido em [ftp] port: abc"},
+        {"password readable by others", good + "[source]\npassword=x\n", fs::perms(0644), {}, "tem o modo 0644"},
+        {"owned by someone else", good, fs::perms(0644), {}, "pertence ao usu\xc3\xa1rio", 65534},
+    };
+    for (const Case& c : cases) {
+        writeFile(ini, c.content);
+        fs::permissions(ini, c.mode);
+        ASSERT_EQ(::chown(ini.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120), c.env);
+        EXPECT_EQ(r.exitCode, 1) << c.name;
+        EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
+        EXPECT_FALSE(fs::exists(in.logPath())) << c.name;
+        EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)
+            << c.name << ": only the template";
+        EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads())) << c.name;
+    }
+    writeFile(ini, good);
+    fs::permissions(ini, fs::perms(0644));
+    ASSERT_EQ(::chown(ini.c_str(), 0, static_cast<gid_t>(-1)), 0);
+    EXPECT_EQ(in.run().exitCode, 0);
+}
+
+TEST(App, HelpAndVersionAnswerWithoutAWindowOrAFile) {
+    Installation in;
+    for (const char* arg : {"--help", "-h", "--version"}) {
+        // No platform plugin could be loaded: nothing of Qt may start.
+        RunResult r = in.run({arg}, std::chrono::seconds(10), {{"QT_QPA_PLATFORM", "none"}});
+        EXPECT_EQ(r.exitCode, 0) << arg << r.err;
+        EXPECT_TRUE(contains(r.out, std::string(arg) == "--version" ? "atualizavela-movel 1." : "EXECUTAR")) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(fs::exists(in.logPath()));
+    EXPECT_FALSE(fs::exists(in.mobilePath));
 }

@@ -322,7 +322,9 @@ TEST(Cadastros, RowsLogAndGaugeOfTheSixTables) {
     vela::TDMSistemaCadastro dm({inst.sourcePath, inst.mobilePath});
     frm.setDataModule(&dm);
     frm.Button1Click();
-    ASSERT_TRUE(std::filesystem::exists(inst.mobilePath));
+    // The template copy is filled beside the published file, which it replaces only when whole.
+    ASSERT_TRUE(std::filesystem::exists(dm.FDConnectionBancoMovel.param("Database")));
+    ASSERT_NE(dm.FDConnectionBancoMovel.param("Database"), inst.mobilePath);
     dm.FDTransactionBancoMovel.start();
 
     struct Step {

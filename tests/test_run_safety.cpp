@@ -2,6 +2,7 @@
 // with a real FTP server, and the window in this process.
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
@@ -122,6 +123,14 @@ std::set<std::string> names(const fs::path& folder) {
     return found;
 }
 
+// Whether a mobile database is being built beside the published one.
+bool building(const Installation& in) {
+    for (const std::string& name : names(fs::path(in.mobilePath).parent_path()))
+        if (name.rfind("BANCODADOS.gdb.", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes) {
@@ -148,7 +157,8 @@ TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes)
     RunResult r = second.run();
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Outra execu\xc3\xa7\xc3\xa3o em andamento: " + first.mobilePath), std::string::npos) << r.err;
-    EXPECT_TRUE(fs::exists(second.logPath()));
+    // The run that holds the lock owns the log file: the refused one writes none.
+    EXPECT_FALSE(fs::exists(second.logPath()));
     EXPECT_TRUE(run.running()) << "the first run should still be uploading";
     struct stat after = {};
     ASSERT_EQ(::stat(first.mobilePath.c_str(), &after), 0);
@@ -166,6 +176,44 @@ TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes)
               (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.lock", "VAZIO.GDB"}));
 }
 
+TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
+    Installation in;
+    in.startFtp({"--make-folders"});
+    in.createSource(kCompany + kStates);
+    ASSERT_EQ(in.run().exitCode, 0);
+    const std::string previous = readFile(in.mobilePath);
+
+    runSql(in.sourcePath, "delete from estado;\n" + kManyStates);
+    {
+        Started run(in);
+        ASSERT_TRUE(eventually([&] { return building(in); }));
+        run.signal(SIGKILL);
+        run.exitCode(5s);
+    }
+    EXPECT_EQ(readFile(in.mobilePath), previous);
+
+    // The next run cannot copy the template: it builds from a copy of the previous database, which
+    // a process that has it open keeps reading whole, and publishes it with forced writes whatever
+    // that copy had.
+    vela::Connection("previous", {"Database=" + in.mobilePath, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"})
+        .setForcedWrites(false);
+    const std::string before = readFile(in.mobilePath);
+    const int held = ::open(in.mobilePath.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    fs::rename(in.templatePath, in.dir / "VAZIO.GDB");
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(in.log(), "\r\nErro ao Copiar\r\n"));
+    EXPECT_FALSE(building(in)); // the killed run's build is gone too
+    EXPECT_TRUE(headerSaysForcedWrites(in.mobilePath));
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "20000");
+    std::string held_bytes(before.size() + 1, '\0');
+    EXPECT_EQ(::pread(held, held_bytes.data(), held_bytes.size(), 0), static_cast<ssize_t>(before.size()));
+    held_bytes.resize(before.size());
+    EXPECT_TRUE(held_bytes == before) << "the file was written in place";
+    ::close(held);
+}
+
 TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
     struct Case {
         int signal;
@@ -181,8 +229,8 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         in.createSource(kCompany + (c.duringUpload ? kStates : kManyStates));
 
         Started run(in);
-        // Step 1 is copying once the new mobile database is in place.
-        ASSERT_TRUE(eventually([&] { return c.duringUpload ? receiving(folder) : fs::exists(in.mobilePath); }));
+        // Step 1 is copying once the new mobile database is being built.
+        ASSERT_TRUE(eventually([&] { return c.duringUpload ? receiving(folder) : building(in); }));
         run.signal(c.signal);
         EXPECT_TRUE(run.exitCode(5s) == 1) << readFile(in.dir / "stderr.txt");
         const std::vector<std::string> lines = logLines(in.log());
@@ -190,8 +238,10 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         EXPECT_EQ(lines.back(), kInterrupted);
         EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exporta\xe7\xe3o Conclu\xed" "da."), 0);
-        // Nothing was published, and the temporary file is gone.
+        // Nothing was published, and the temporary files are gone.
         EXPECT_EQ(names(folder), std::set<std::string>{});
+        EXPECT_FALSE(building(in));
+        EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
     }
 
     // A window waiting for a click just closes, as it would at the close button.
@@ -231,14 +281,63 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     w.Button5Click();
     EXPECT_FALSE(w.ended());
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "1");
+    // The idle window holds no database open: a scheduled run beside it opens the back office.
+    r = in.run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
 
-    // Closing the window during the step stops it at its next row, as a failure.
+    // Closing the window during the step stops it at its next row, as a failure; what was
+    // published stays as it was.
     QTimer::singleShot(0, &w, [&w] { w.close(); });
     w.Button5Click();
     EXPECT_TRUE(w.ended());
     EXPECT_EQ(w.exitCode(), 1);
     EXPECT_EQ(w.runLog().lines().last().toStdString(), "Execu\xc3\xa7\xc3\xa3o interrompida.");
     w.setDataModule(nullptr);
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "1");
+    EXPECT_FALSE(building(in));
+}
+
+namespace {
+
+// A window on which a stop is asked as soon as a given line is logged.
+class StopAtLine : public vela::TfrmPrincipal {
+public:
+    StopAtLine(const vela::AppSettings& settings, std::string line) : TfrmPrincipal(settings), line_(std::move(line)) {}
+    void appendLog(std::string_view line) override {
+        TfrmPrincipal::appendLog(line);
+        if (line == line_)
+            requestStop();
+    }
+
+private:
+    std::string line_;
+};
+
+} // namespace
+
+TEST(RunSafety, AStopAfterTheLastRowIsStillAStop) {
+    Installation in;
+    in.startFtp({"--make-folders"});
+    in.createSource(kStates);
+    ASSERT_EQ(in.run().exitCode, 0);
+    const std::string previous = readFile(in.mobilePath);
+
+    widgetsApp();
+    vela::AppSettings settings;
+    settings.mobileFolder = QString::fromStdString(in.mobileFolder);
+    settings.sourceDatabase = QString::fromStdString(in.sourcePath);
+    settings.logFolder = QString::fromStdString(in.dir.path());
+    StopAtLine w(settings, "Finalizando Tabela CVF");
+    vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
+    w.setDataModule(&dm);
+    runSql(in.sourcePath, "delete from estado;");
+    w.Button5Click();
+    EXPECT_TRUE(w.ended());
+    EXPECT_EQ(w.exitCode(), 1);
+    EXPECT_EQ(logLines(in.log()).back(), kInterrupted);
+    w.setDataModule(nullptr);
+    EXPECT_EQ(readFile(in.mobilePath), previous);
+    EXPECT_FALSE(building(in));
 }
 
 namespace {

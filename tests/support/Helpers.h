@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <stdexcept>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +22,23 @@ inline bool contains(const std::string& hay, const std::string& needle) {
 
 inline bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Whether a database's header page says forced writes, as the server's own statistics tool reads
+// it rather than as our code does.
+inline bool headerSaysForcedWrites(const std::string& database) {
+    std::string command = std::string(VELA_GSTAT) + " -h '" + database + "' 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot run " + command);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    ::pclose(pipe);
+    if (!contains(out, "Attributes"))
+        throw std::runtime_error("no header in: " + out);
+    return contains(out, "force write");
 }
 
 // How many lines of a run log file begin with prefix.

@@ -1,0 +1,52 @@
+#include "common/Files.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace vela {
+
+void UniqueFd::reset(int fd) noexcept {
+    if (fd_ >= 0 && fd_ != fd)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+int UniqueFd::close() noexcept {
+    if (fd_ < 0)
+        return 0;
+    const int rc = ::close(std::exchange(fd_, -1));
+    return rc == 0 ? 0 : errno;
+}
+
+namespace {
+
+template <typename Write>
+bool writeLoop(std::string_view bytes, Write write) noexcept {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(bytes.data() + done, bytes.size() - done, done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeAll(int fd, std::string_view bytes) noexcept {
+    return writeLoop(bytes, [fd](const char* p, size_t n, size_t) { return ::write(fd, p, n); });
+}
+
+bool writeAllAt(int fd, std::string_view bytes, off_t offset) noexcept {
+    return writeLoop(bytes, [fd, offset](const char* p, size_t n, size_t done) {
+        return ::pwrite(fd, p, n, offset + static_cast<off_t>(done));
+    });
+}
+
+} // namespace vela

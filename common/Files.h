@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string_view>
+#include <sys/types.h>
+#include <utility>
+
+namespace vela {
+
+// Owns a file descriptor: closed when it goes, moved but never copied.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other)
+            reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int release() noexcept { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) noexcept;
+    // Closes now, for a caller that must know whether the close failed (a write-back error): the
+    // errno of the failure, or 0.
+    int close() noexcept;
+
+private:
+    int fd_ = -1;
+};
+
+// Writes all of bytes, through interruptions and short writes; false with errno set when the
+// system refuses (a write that takes nothing counts as EIO).
+bool writeAll(int fd, std::string_view bytes) noexcept;
+// The same at an offset, without moving the file position.
+bool writeAllAt(int fd, std::string_view bytes, off_t offset) noexcept;
+
+} // namespace vela
