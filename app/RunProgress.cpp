@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -34,7 +35,19 @@ void RunProgress::stepEnded() {
 
 void RunProgress::tableStarted(std::string_view title) {
     summary_.tableStarted(title);
+    if (title == table_)
+        return; // the next quota's products: the same table goes on
     table_.assign(title);
+    childRows_ = -1;
+    shown_ = false; // a new table is shown at once
+}
+
+int RunProgress::percent() const {
+    if (childRows_ < 0)
+        return gauge_->percentDone();
+    if (childTotal_ <= 0)
+        return 100;
+    return static_cast<int>(std::min<std::int64_t>(100, childRows_ * 100 / childTotal_));
 }
 
 void RunProgress::rowCopied() {
@@ -95,7 +108,7 @@ void RunProgress::show(Clock::time_point now) {
         rate = QString::number(seconds > 0 ? static_cast<std::int64_t>(static_cast<double>(rows) / seconds) : 0) +
                QLatin1String(" linhas/s");
         what = QString::fromUtf8(table_.data(), static_cast<qsizetype>(table_.size())) + QLatin1Char(' ') +
-               QString::number(gauge_->percentDone()) + QLatin1String(" %");
+               QString::number(percent()) + QLatin1String(" %");
     }
     shown_ = true;
     shownAt_ = now;

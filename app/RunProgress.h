@@ -33,6 +33,11 @@ public:
     void stepEnded();
     void tableStarted(std::string_view title);
     void rowCopied();
+    // A child copy's row: its percentage is of the whole child table, not of its parent's rows.
+    void childRowCopied(std::int64_t rows, std::int64_t total) {
+        childRows_ = rows;
+        childTotal_ = total;
+    }
     void uploadBegan();
     void bytesSent(std::int64_t bytes);
     // The reason the run stops; a failure of several reasons keeps the last.
@@ -46,6 +51,7 @@ private:
     bool due(Clock::time_point now) const;
     void show(Clock::time_point now);
     void resetTitle();
+    int percent() const;
 
     static constexpr std::chrono::milliseconds kInterval{100};
 
@@ -59,6 +65,8 @@ private:
     Step step_ = Step::Sync;
     bool inStep_ = false;
     std::string table_;
+    std::int64_t childRows_ = -1; // -1: the table shown is no child copy
+    std::int64_t childTotal_ = 0;
     QString failure_;
     bool shown_ = false;
     Clock::time_point shownAt_;

@@ -2,6 +2,7 @@
 
 #include "common/StepHost.h"
 
+#include <cstdint>
 #include <string_view>
 
 namespace vela {
@@ -16,6 +17,13 @@ public:
     virtual void tableStarted(std::string_view title) { (void)title; }
     // One row was posted into the mobile database (a quota's products included).
     virtual void rowCopied() {}
+    // A row of a child copy (a quota's product) was posted, before its rowCopied: rows of the whole
+    // child table so far, of the total its parent counted. For progress that spans the child table
+    // rather than one parent's rows.
+    virtual void childRowCopied(std::int64_t rows, std::int64_t total) {
+        (void)rows;
+        (void)total;
+    }
     // Between two long database calls of a table copy (a large sorted SELECT, then its count):
     // a chance to repaint that the once-per-row events do not give.
     virtual void betweenCalls() {}

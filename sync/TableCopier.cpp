@@ -123,6 +123,10 @@ void TableCopier::openCount() {
         count = std::numeric_limits<int>::max();
     host_.setGaugePosition(0);
     host_.setGaugeMaximum(static_cast<int>(count));
+    if (copy_.child.copy) {
+        childTotal_ = count;
+        childRows_ = 0;
+    }
 }
 
 namespace {
@@ -186,6 +190,8 @@ void TableCopier::copyRow() {
         copy_.beforePost(row);
     }
     objects_.movel.post();
+    if (parent_)
+        host_.childRowCopied(++parent_->childRows_, parent_->childTotal_);
     host_.rowCopied();
     if (copy_.log.value != LogValue::None) {
         const Message& m = copy_.log.fromNewRow ? dst : src;
@@ -205,6 +211,7 @@ void TableCopier::copyRow() {
         if (!child_) {
             child_ = std::make_unique<TableCopier>(*copy_.child.copy, dm_, host_);
             child_->asChild_ = &copy_.child;
+            child_->parent_ = this;
         }
         // The key the mobile database gave the row, as the 32-bit column the child rows keep.
         auto key = static_cast<std::int32_t>(objects_.updateSql.row().getInt64(0));
@@ -281,6 +288,7 @@ void TableCopier::run() {
         if (copy_.then->child.copy == copy_.child.copy && child_) {
             next.child_ = std::move(child_); // prepared once for both selections
             next.child_->asChild_ = &copy_.then->child;
+            next.child_->parent_ = &next;
         }
         next.run();
     }

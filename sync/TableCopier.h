@@ -72,6 +72,11 @@ private:
     TableObjects& objects_;
     const ChildCopy* asChild_ = nullptr; // set when this copier runs a parent's child copy
     std::unique_ptr<TableCopier> child_;
+    TableCopier* parent_ = nullptr; // the copier whose rows this child copy follows
+    // A parent's count is of its children's rows (the products of the selected quotas): the child
+    // rows copied so far against it show the progress of the whole child table.
+    std::int64_t childRows_ = 0;
+    std::int64_t childTotal_ = 0;
     std::vector<Binding> bindings_;
     std::vector<size_t> constantIndex_;
     bool bound_ = false;

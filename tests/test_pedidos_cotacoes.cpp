@@ -445,6 +445,8 @@ TEST(PedidosCotacoes, RunsInOneProcess) {
     phase(4, {2, 0, 1, 0, 0});
     phase(3, {1, 0, 1});
     EXPECT_EQ(first.gauge, gauge);
+    // Progress outside the gauge counts each phase's products against the phase's count.
+    EXPECT_EQ(first.childRows, (std::vector<std::string>{"1/4", "2/4", "3/4", "1/3", "2/3"}));
 
     // With nothing left to copy, each copy still writes its header and closing lines, its gauge
     // stays at 0 of 0, and all four tables end up empty.

@@ -202,6 +202,16 @@ TEST(Window, AfterAStepTheFocusIsBackOnItsButtonAndTheTitleIsFixedAgain) {
     w.setGaugePosition(41);
     w.rowCopied();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal — Produto 41 %"));
+    // A quota's products show the share of all the quotas' products, not of the quota's own.
+    w.tableStarted("ProdutoCotaNegociação");
+    w.setGaugeMaximum(4);
+    w.setGaugePosition(3);
+    w.childRowCopied(10, 40);
+    w.rowCopied();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal — ProdutoCotaNegociação 25 %"));
+    w.tableStarted("CVF");
+    w.rowCopied();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal — CVF 75 %"));
 
     QTest::mouseClick(w.Button3, Qt::LeftButton); // the step fails: headless, the message goes to stderr
     EXPECT_TRUE(w.lastError().startsWith(QStringLiteral("Cannot "))) << w.lastError().toStdString();

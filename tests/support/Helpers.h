@@ -75,6 +75,7 @@ public:
     int events = 0;
     std::function<void()> onEvents;
     std::vector<std::pair<std::int64_t, std::int64_t>> uploaded; // (bytes so far, total) per event
+    std::vector<std::string> childRows;                          // "rows/total" per child row
 
     void appendLog(std::string_view line) override { lines.emplace_back(line); }
     void setGaugePosition(int p) override {
@@ -90,6 +91,9 @@ public:
     void stepGauge() override {
         position = std::min(position + 1, maximum);
         gauge.push_back("step");
+    }
+    void childRowCopied(std::int64_t rows, std::int64_t total) override {
+        childRows.push_back(std::to_string(rows) + "/" + std::to_string(total));
     }
     void processEvents() override {
         ++events;
