@@ -95,12 +95,6 @@ int main(int argc, char** argv) {
         frmPrincipal.setDataModule(nullptr);
         DMSistemaCadastro.reset(); // closing the mobile connection commits what is pending
     }
-    Firebird::IProvider* provider = vela::fb::master()->getDispatcher();
-    try {
-        vela::fb::Status st;
-        provider->shutdown(&st, 0, fb_shutrsn_app_stopped);
-    } catch (...) {
-    }
-    provider->release();
+    vela::fb::shutdownEngine();
     return code;
 }

@@ -1,39 +1,15 @@
+// The measuring children: each runs in a process of its own, started by the driver as
+// `vela_bench window|engine|raw|server-copy ...` (WindowChild.cpp, EngineChild.cpp, RawLoopChild.cpp,
+// ServerCopyChild.cpp), so its memory and its engine state are its own, on its own copy of the
+// template, and writes a Report.
 #pragma once
 
-#include <chrono>
-#include <map>
+#include "bench/ChildReport.h"
+
 #include <string>
 #include <vector>
 
 namespace vela::bench {
-
-using Clock = std::chrono::steady_clock;
-
-inline double seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
-
-// What a measuring child process reports to the driver, one fact per line:
-//   k <key> <value>            a figure or a text without line breaks
-//   t <copy> <seconds>         time of one table copy (sincronizaX), in run order
-//   m <TABLE> <rows>           rows of a mobile table after the run
-class Report {
-public:
-    void set(const std::string& key, const std::string& value) { values[key] = value; }
-    void set(const std::string& key, double value);
-    void table(const std::string& copy, double secs) { tables.emplace_back(copy, secs); }
-
-    std::map<std::string, std::string> values;
-    std::vector<std::pair<std::string, double>> tables;
-    std::map<std::string, long long> mobileRows;
-
-    double number(const std::string& key, double fallback = 0) const;
-    std::string text(const std::string& key) const;
-    bool has(const std::string& key) const { return values.count(key) != 0; }
-
-    void write(const std::string& path) const;
-    static Report read(const std::string& path);
-};
 
 struct ChildOptions {
     std::string source;              // back-office database
@@ -49,12 +25,5 @@ int windowMain(const ChildOptions& o);
 int engineMain(const ChildOptions& o);
 int rawMain(const ChildOptions& o);
 int serverCopyMain(const ChildOptions& o);
-
-// Rows of each of the given mobile tables.
-std::map<std::string, long long> countRows(const std::string& database, const std::vector<std::string>& tables);
-// Every mobile table the catalogue names.
-std::vector<std::string> mobileTables();
-// Peak and current resident memory of this process, in KiB (VmHWM, VmRSS).
-std::pair<long, long> memoryKiB();
 
 } // namespace vela::bench

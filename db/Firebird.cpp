@@ -16,6 +16,16 @@ Firebird::IUtil* util() {
     return u;
 }
 
+void shutdownEngine() noexcept {
+    Firebird::IProvider* provider = master()->getDispatcher();
+    try {
+        Status st;
+        provider->shutdown(&st, 0, fb_shutrsn_app_stopped);
+    } catch (...) {
+    }
+    provider->release();
+}
+
 Status::Status() : BaseStatusWrapper(master()->getStatus()) {}
 
 Status::~Status() {

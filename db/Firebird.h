@@ -10,6 +10,10 @@ namespace vela::fb {
 Firebird::IMaster* master();
 Firebird::IUtil* util();
 
+// Stops the embedded engine, whose threads would otherwise still be running while the process
+// ends. Call it once, after every connection is closed; it never fails.
+void shutdownEngine() noexcept;
+
 // Status wrapper for the OO API: every failing call throws vela::Error with the client's own
 // formatted message, so no call site checks a status vector.
 class Status : public Firebird::BaseStatusWrapper<Status> {

@@ -1,6 +1,8 @@
 // Faults on the mobile side: a template that is no database or lacks a table, a constraint the
 // mobile database enforces and the source breaks, a file system that fills up. Every one ends the
-// run with the database's or the system's own message, and what was committed stays.
+// run with the database's or the system's own message, and nothing of the failed run is published:
+// the database being built beside the published one is deleted.
+#include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
@@ -42,7 +44,8 @@ TEST(MobileFaults, ATemplateThatIsNoDatabaseFailsToOpen) {
         std::string log = in.log();
         EXPECT_TRUE(contains(log, "Banco Vazio pronto para Sincroniza"));
         EXPECT_FALSE(contains(log, "INICIO SINCRONIZA"));
-        EXPECT_EQ(readFile(in.mobilePath), content);
+        EXPECT_FALSE(fs::exists(in.mobilePath));
+        EXPECT_EQ(buildingFile(in.mobilePath), "");
     }
 }
 
@@ -59,9 +62,10 @@ TEST(MobileFaults, ATemplateLackingATableStopsAtItsDelete) {
                          "es Fiscais *****\r\nDynamic SQL Error\r\n"
                          "-SQL error code = -204\r\n-Table unknown\r\n-CLASFISCAL\r\n-At line 1, column 13\r\n\r\n"))
         << log.substr(log.size() > 400 ? log.size() - 400 : 0);
-    // The two tables before it are filled and committed.
-    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
-    EXPECT_EQ(query(in.mobilePath, "select tid from usuario order by tid"), (std::vector<Row>{{"1"}, {"2"}}));
+    // The two tables before it were filled, but a half-filled database is never published.
+    EXPECT_EQ(countLinesStarting(log, "Finalizando Tabela"), 2u);
+    EXPECT_FALSE(fs::exists(in.mobilePath));
+    EXPECT_EQ(buildingFile(in.mobilePath), "");
 }
 
 TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
@@ -76,8 +80,11 @@ TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
                                       "insert into cvf (tid, ativo, idteste, tidcliente) values (3, 1, 'MC-3', 13);\n"
                                       "insert into cvf (tid, ativo, idteste, tidcliente) values (4, 1, 'MC-4', 14);\n");
 
-    // A mobile key the source lacks, broken by the fourth user: the three before it were inserted
-    // without a commit of their own and survive by the commit that ends the program.
+    // A mobile key the source lacks, broken by the fourth user: the run ends there, and the database
+    // published before it stays as it was.
+    in.startFtp({"--make-folders"});
+    ASSERT_EQ(in.run().exitCode, 0);
+    const std::string previous = readFile(in.mobilePath);
     runSql(in.templatePath, "alter table usuario add constraint usuario_login unique (login);");
     RunResult r = in.run();
     EXPECT_FALSE(r.timedOut);
@@ -87,9 +94,9 @@ TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
                               "\"USUARIO\"\r\n-Problematic key value is (\"LOGIN\" = 'b')\r\n\r\n"))
         << log.substr(log.size() > 400 ? log.size() - 400 : 0);
     EXPECT_EQ(countLinesStarting(log, "Sincronizando Usu"), 3u);
-    EXPECT_EQ(query(in.mobilePath, "select tid from usuario order by tid"), (std::vector<Row>{{"1"}, {"2"}, {"3"}}));
+    EXPECT_TRUE(readFile(in.mobilePath) == previous);
 
-    // The last table, whose rows only the close commits: the two reports before the broken check stay.
+    // The last table, whose rows only the close commits.
     fs::copy_file(pristine, in.templatePath, fs::copy_options::overwrite_existing);
     runSql(in.templatePath, "alter table cvf add constraint cvf_cliente check (tidcliente <> 13);");
     r = in.run();
@@ -99,8 +106,9 @@ TEST(MobileFaults, AConstraintViolationKeepsTheRowsBeforeIt) {
     EXPECT_TRUE(endsWith(log, "Sincronizando CVF: MC-2\r\nOperation violates CHECK constraint CVF_CLIENTE on view "
                               "or table CVF\r\n-At trigger 'CHECK_1'\r\n\r\n"))
         << log.substr(log.size() > 400 ? log.size() - 400 : 0);
-    EXPECT_EQ(query(in.mobilePath, "select idteste from cvf order by idteste"), (std::vector<Row>{{"MC-1"}, {"MC-2"}}));
-    EXPECT_EQ(query(in.mobilePath, "select count(*) from usuario")[0][0], "5");
+    EXPECT_TRUE(readFile(in.mobilePath) == previous);
+    EXPECT_EQ(query(in.mobilePath, "select count(*) from cvf")[0][0], "4");
+    EXPECT_EQ(buildingFile(in.mobilePath), "");
 }
 
 TEST(MobileFaults, AFullFileSystemEndsTheRunWithTheSystemsReason) {
@@ -133,9 +141,10 @@ TEST(MobileFaults, AFullFileSystemEndsTheRunWithTheSystemsReason) {
     EXPECT_TRUE(endsWith(log, "\r\n-Error while trying to write to file\r\n-No space left on device\r\n\r\n"))
         << log.substr(log.size() > 800 ? log.size() - 800 : 0);
     EXPECT_TRUE(contains(log, "I/O error during \"write")) << log.substr(log.size() > 800 ? log.size() - 800 : 0);
-    // Every state logged was committed with it, and the file is still a database that opens.
     auto logged = countLinesStarting(log, "Sincronizando Estado: ");
     EXPECT_GT(logged, 0u);
     EXPECT_LT(logged, static_cast<size_t>(total));
-    EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], std::to_string(logged));
+    // The half-built file is gone, and its room with it.
+    EXPECT_FALSE(fs::exists(in.mobilePath));
+    EXPECT_EQ(buildingFile(in.mobilePath), "");
 }

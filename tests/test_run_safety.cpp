@@ -125,10 +125,7 @@ std::set<std::string> names(const fs::path& folder) {
 
 // Whether a mobile database is being built beside the published one.
 bool building(const Installation& in) {
-    for (const std::string& name : names(fs::path(in.mobilePath).parent_path()))
-        if (name.rfind("BANCODADOS.gdb.", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
-            return true;
-    return false;
+    return !buildingFile(in.mobilePath).empty();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <functional>
 #include <memory>
@@ -39,6 +40,20 @@ inline bool headerSaysForcedWrites(const std::string& database) {
     if (!contains(out, "Attributes"))
         throw std::runtime_error("no header in: " + out);
     return contains(out, "force write");
+}
+
+// The mobile database a synchronization run is building beside the published one
+// (BANCODADOS.gdb.<pid>.tmp), or an empty text when none is.
+inline std::string buildingFile(const std::string& mobilePath) {
+    namespace fs = std::filesystem;
+    const std::string prefix = fs::path(mobilePath).filename().string() + ".";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path(mobilePath).parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && endsWith(name, ".tmp"))
+            return entry.path().string();
+    }
+    return {};
 }
 
 // How many lines of a run log file begin with prefix.

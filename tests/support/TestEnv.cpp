@@ -30,15 +30,7 @@ namespace {
 // still running at exit race with LeakSanitizer's final scan in the sanitizer build.
 class EngineShutdown : public ::testing::Environment {
 public:
-    void TearDown() override {
-        Firebird::IProvider* provider = fb::master()->getDispatcher();
-        try {
-            fb::Status st;
-            provider->shutdown(&st, 0, fb_shutrsn_app_stopped);
-        } catch (...) {
-        }
-        provider->release();
-    }
+    void TearDown() override { fb::shutdownEngine(); }
 };
 
 [[maybe_unused]] ::testing::Environment* const engineShutdown = ::testing::AddGlobalTestEnvironment(new EngineShutdown);

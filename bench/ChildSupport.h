@@ -1,0 +1,44 @@
+// What the measuring children share, with each other and with the driver.
+#pragma once
+
+#include "bench/Children.h"
+#include "db/Connection.h"
+#include "db/Transaction.h"
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vela::bench {
+
+// Rows of each of the given mobile tables.
+std::map<std::string, long long> countRows(const std::string& database, const std::vector<std::string>& tables);
+// Every mobile table the catalogue names.
+std::vector<std::string> mobileTables();
+// Peak and current resident memory of this process, in KiB (VmHWM, VmRSS).
+std::pair<long, long> memoryKiB();
+
+// A fresh copy of the template at `target`.
+void copyTemplate(const std::string& templ, const std::string& target);
+// Whether the child measures this table copy.
+bool included(const ChildOptions& o, std::string_view name);
+// User and system time of the whole process, the embedded engine's threads included.
+double cpuSeconds();
+// The template copy, with the disk writes of the database left to the system: what the run would
+// cost if it switched forced writes off while it fills the file.
+void forcedWritesOff(const std::string& database);
+
+// The column names of a SELECT, prepared on the source.
+std::vector<std::string> selectColumns(Connection& source, std::string_view select);
+std::string join(const std::vector<std::string>& items, const std::string& prefix = {});
+
+// The mobile database of the raw loop and the server-side copy: one read-committed transaction.
+struct Mobile {
+    explicit Mobile(const std::string& path);
+    Connection connection;
+    Transaction transaction;
+};
+
+} // namespace vela::bench
