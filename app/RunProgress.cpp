@@ -1,16 +1,11 @@
 #include "app/RunProgress.h"
 
-#include "app/Gauge.h"
-
-#include <QWidget>
-
 #include <cstdio>
 #include <unistd.h>
 
 namespace vela {
 
-RunProgress::RunProgress(QWidget* window, const Gauge* gauge, const QString& fixedTitle)
-    : window_(window), gauge_(gauge), fixedTitle_(fixedTitle), terminal_(STDERR_FILENO) {}
+RunProgress::RunProgress(RunView& view) : view_(view), terminal_(STDERR_FILENO) {}
 
 void RunProgress::stepBegan(Step step) {
     step_ = step;
@@ -95,24 +90,23 @@ void RunProgress::show(Clock::time_point now) {
         rate = QString::number(seconds > 0 ? static_cast<std::int64_t>(static_cast<double>(rows) / seconds) : 0) +
                QLatin1String(" linhas/s");
         what = QString::fromUtf8(table_.data(), static_cast<qsizetype>(table_.size())) + QLatin1Char(' ') +
-               QString::number(gauge_->percentDone()) + QLatin1String(" %");
+               QString::number(view_.gauge().percentDone()) + QLatin1String(" %");
     }
     shown_ = true;
     shownAt_ = now;
     rowsShown_ = summary_.rows();
-    window_->setWindowTitle(fixedTitle_ + QStringLiteral(" — ") + what);
+    view_.showProgress(what);
     if (!unattended_ || !terminal_.active())
         return;
     if (step_ == Step::Upload)
         terminal_.show(QStringLiteral("enviando: ") + byteSize(static_cast<double>(summary_.bytes())) +
-                       QLatin1String(", ") + QString::number(gauge_->percentDone()) + QLatin1String(" %, ") + rate);
+                       QLatin1String(", ") + QString::number(view_.gauge().percentDone()) + QLatin1String(" %, ") + rate);
     else
         terminal_.show(what + QLatin1String(", ") + rate);
 }
 
 void RunProgress::resetTitle() {
-    if (window_->windowTitle() != fixedTitle_)
-        window_->setWindowTitle(fixedTitle_);
+    view_.showProgress({});
 }
 
 } // namespace vela
