@@ -18,6 +18,9 @@ void ConsoleView::showFailure(const QString& message) {
     std::fflush(stderr);
 }
 
+// No event round per row: nothing is painted and nobody types. What comes through the event loop
+// (the stop signal's pipe) is read at most every 50 ms; a run stopped during the upload with the pipe
+// left unread was seen to hang in the database engine's detach at its end.
 void ConsoleView::processEvents() {
     auto now = std::chrono::steady_clock::now();
     if (now - eventsAt_ < std::chrono::milliseconds(50))

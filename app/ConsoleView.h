@@ -10,7 +10,7 @@ namespace vela {
 
 class RunController;
 
-// The view of an unattended run without a display: no window, no event round. The log lines go to
+// The view of an unattended run without a display: no window, no event round per row. Lines go to
 // the run log, the gauge is only numbers for the terminal line's percentages, and a failure is left
 // to standard error, since nobody is there to answer.
 class ConsoleView : public RunView {

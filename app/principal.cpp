@@ -175,7 +175,7 @@ void TfrmPrincipal::processEvents() {
     // the stop signal's pipe) is a call into the kernel, over 2 µs, and costs the database engine about
     // as much again in what it leaves of the processor's caches: more than the rest of a row's work.
     // It is done at most once per kSystemEventsInterval, which nobody at the window can tell from
-    // every row; a stop signal also raises the run's stop token, which the step looks at itself.
+    // every row; the stop token watches the stop signal's flag, so the step sees a signal anyway.
     auto now = std::chrono::steady_clock::now();
     if (now - systemEventsAt_ >= kSystemEventsInterval) {
         systemEventsAt_ = now;
