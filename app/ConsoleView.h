@@ -34,14 +34,17 @@ public:
     void closeView() override {}
     QPlainTextEdit* logBox() override { return nullptr; }
     QString sourcePath() const override { return source_; }
-    void setSourcePath(const QString& path) override { source_ = path; }
+    void setSourcePath(const QString& path) override { source_ = path.left(kFieldLength); }
     QString mobilePath() const override;
 
 private:
     const AppSettings& settings_;
     RunController* run_ = nullptr;
     GaugeValue gauge_;
-    QString source_ = settings_.sourceDatabase;
+    // The window's path field keeps at most this many characters (a QLineEdit's own limit): a run
+    // opens the same path with or without it.
+    static constexpr qsizetype kFieldLength = 32767;
+    QString source_ = settings_.sourceDatabase.left(kFieldLength);
     std::chrono::steady_clock::time_point eventsAt_{};
 };
 
