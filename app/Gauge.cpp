@@ -1,38 +1,25 @@
 #include "app/Gauge.h"
 
-#include "common/Error.h"
-
 #include <QPainter>
 #include <QTimer>
-#include <climits>
 
 namespace vela {
 
 Gauge::Gauge(QWidget* parent) : QWidget(parent) {}
 
-int Gauge::percentDone() const {
-    if (max_ == min_)
-        return 0;
-    return static_cast<int>((static_cast<long long>(pos_) - min_) * 100 / (static_cast<long long>(max_) - min_));
-}
-
 void Gauge::setMaxValue(int value) {
-    if (value < min_)
-        throw Error("Value must be between " + std::to_string(min_ + 1) + " and " + std::to_string(INT_MAX));
-    max_ = value;
-    if (pos_ > max_)
-        pos_ = max_;
+    value_.setMaxValue(value);
     changed();
 }
 
 void Gauge::setProgress(int value) {
-    pos_ = value < min_ ? min_ : (value > max_ ? max_ : value);
+    value_.setProgress(value);
     changed();
 }
 
 void Gauge::addProgress(int delta) {
-    long long v = static_cast<long long>(pos_) + delta;
-    setProgress(v > INT_MAX ? INT_MAX : static_cast<int>(v));
+    value_.addProgress(delta);
+    changed();
 }
 
 void Gauge::changed() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/GaugeValue.h"
+
 #include <QElapsedTimer>
 #include <QWidget>
 
@@ -11,10 +13,11 @@ class Gauge : public QWidget {
 public:
     explicit Gauge(QWidget* parent = nullptr);
 
-    int minValue() const { return min_; }
-    int maxValue() const { return max_; }
-    int progress() const { return pos_; }
-    int percentDone() const;
+    int minValue() const { return value_.minValue(); }
+    int maxValue() const { return value_.maxValue(); }
+    int progress() const { return value_.progress(); }
+    int percentDone() const { return value_.percentDone(); }
+    const GaugeValue& value() const { return value_; }
 
     void setMaxValue(int value); // throws vela::Error "Value must be between %d and %d"
     void setProgress(int value);
@@ -28,9 +31,7 @@ private:
     void askRepaint();
 
     static constexpr int kRepaintInterval = 40; // ms
-    int min_ = 0;
-    int max_ = 100;
-    int pos_ = 0;
+    GaugeValue value_;
     int paintedPercent_ = -1;     // what the last paint drew; -1 before the first one
     bool repaintAsked_ = false;   // an update() not painted yet: it will draw the value of then
     bool repaintPending_ = false; // a delayed check is on its way

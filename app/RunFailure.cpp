@@ -1,14 +1,12 @@
 // What the run leaves behind when it fails or ends: the error box, the run log file and the exit.
-#include "app/principal.h"
+#include "app/RunController.h"
 
-#include "app/NormalCursor.h"
 #include "common/Error.h"
 #include "common/Files.h"
 #include "db/ModuloDadosCadastro.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QMessageBox>
+#include <QFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -52,11 +50,11 @@ std::optional<QString> writeFile(const QString& path, RunLog& log) {
 
 } // namespace
 
-QString TfrmPrincipal::logFilePath() const {
+QString RunController::logFilePath() const {
     return settings_.logFilePath();
 }
 
-bool TfrmPrincipal::saveLog() {
+bool RunController::saveLog() {
     if (auto error = writeFile(logFilePath(), log_)) {
         errorBox(*error);
         return false;
@@ -64,14 +62,13 @@ bool TfrmPrincipal::saveLog() {
     return true;
 }
 
-void TfrmPrincipal::errorBox(const QString& message) {
+void RunController::errorBox(const QString& message) {
     lastError_ = message;
     failed_ = true;
     progress_.failed(message);
     log_.flush();
-    if (!headless_ && !stopping()) {
-        NormalCursor normal;
-        QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+    if (view_.attended() && !stopping()) {
+        view_.showFailure(message);
         return;
     }
     // Nobody can close a box here: the message goes to standard error, and an unattended run
@@ -86,13 +83,12 @@ void TfrmPrincipal::errorBox(const QString& message) {
     }
 }
 
-void TfrmPrincipal::refuse(const QString& message) {
+void RunController::refuse(const QString& message) {
     lastError_ = message;
     failed_ = true;
     progress_.failed(message);
-    if (!headless_) {
-        NormalCursor normal;
-        QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+    if (view_.attended()) {
+        view_.showFailure(message);
         return;
     }
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
@@ -102,7 +98,7 @@ void TfrmPrincipal::refuse(const QString& message) {
         endProgram(1);
 }
 
-void TfrmPrincipal::failAndEnd(const QString& message) {
+void RunController::failAndEnd(const QString& message) {
     progress_.failed(message);
     appendLine(message);
     if (!saveLog())
@@ -110,7 +106,7 @@ void TfrmPrincipal::failAndEnd(const QString& message) {
     endProgram(1);
 }
 
-void TfrmPrincipal::endProgram(int code) {
+void RunController::endProgram(int code) {
     ended_ = true;
     exitCode_ = code;
     progress_.finish();
@@ -122,16 +118,16 @@ void TfrmPrincipal::endProgram(int code) {
             std::fprintf(stderr, "%s\n", e.what());
         }
     }
-    close();
+    view_.closeView();
     QCoreApplication::exit(code);
 }
 
-void TfrmPrincipal::stopSilently() {
+void RunController::stopSilently() {
     failed_ = true;
     log_.flush();
     const QString last = unattended_ || stopping() ? log_.lastLine() : QString();
     progress_.failed(last);
-    if ((headless_ && unattended_) || stopping()) {
+    if ((!view_.attended() && unattended_) || stopping()) {
         // Nobody will look at the window: say why on standard error, keep the log, fail the run.
         std::fprintf(stderr, "%s\n", last.toLocal8Bit().constData());
         if (auto error = writeFile(logFilePath(), log_))

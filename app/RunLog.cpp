@@ -79,7 +79,10 @@ RunLog::RunLog(QPlainTextEdit* memo) : memo_(memo) {
     // An undo history would keep every text the box was ever given, the lines moved to the head
     // included, so memory would grow with the whole run and not with its shown tail (the same
     // reason QPlainTextEdit drops undo when it keeps a maximum block count).
-    memo_->setUndoRedoEnabled(false);
+    if (memo_)
+        memo_->setUndoRedoEnabled(false);
+    else
+        head_.append("\r\n"); // the empty line an empty box holds, which every run log begins with
     sinceFlush_.start();
 }
 
@@ -105,6 +108,15 @@ void RunLog::flush() {
     sinceFlush_.restart();
     if (pendingLines_ == 0)
         return;
+    if (!memo_) {
+        std::string_view lines(pending_.data(), pending_.size() - 2);
+        const size_t at = lines.rfind("\r\n");
+        lastLine_ = fromCp1252(at == std::string_view::npos ? lines : lines.substr(at + 2));
+        head_.append(pending_);
+        pending_.clear();
+        pendingLines_ = 0;
+        return;
+    }
     // Lines that would be trimmed again at once never go through the box: only the ones still
     // shown after this batch are laid out.
     std::string_view shown(pending_);
@@ -193,6 +205,8 @@ QStringList splitLines(std::string_view text) {
 
 QString RunLog::lastLine() {
     flush();
+    if (!memo_)
+        return lastLine_;
     // The newest lines are always in the box.
     return splitBlocks(memo_->document()->lastBlock().text()).last();
 }
@@ -213,6 +227,10 @@ std::string RunLog::fileContent() {
 void RunLog::writeContent(const LogHead::Sink& sink) {
     flush();
     head_.read(sink);
+    if (!memo_) {
+        sink("\r\n");
+        return;
+    }
     std::string box;
     for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
         box += toCp1252(line);

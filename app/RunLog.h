@@ -45,6 +45,8 @@ private:
 // shows; older ones move, exactly as the box held them (typing included), into the head. Every
 // line that enters the box costs a text block made and later removed, several microseconds, so a
 // batch's lines beyond what the box keeps go straight to the head and never become blocks.
+//
+// Without a box (an unattended run without a display) every line goes straight to the head.
 class RunLog {
 public:
     explicit RunLog(QPlainTextEdit* memo);
@@ -75,6 +77,7 @@ private:
     LogHead head_;
     std::string pending_; // Windows-1252 lines not yet shown, each followed by CR LF
     int pendingLines_ = 0;
+    QString lastLine_; // without a box: the last line flushed
     QElapsedTimer sinceFlush_;
 };
 

@@ -1,17 +1,12 @@
 #include "app/RunProgress.h"
 
-#include "app/Gauge.h"
-
-#include <QWidget>
-
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 namespace vela {
 
-RunProgress::RunProgress(QWidget* window, const Gauge* gauge, const QString& fixedTitle)
-    : window_(window), gauge_(gauge), fixedTitle_(fixedTitle), terminal_(STDERR_FILENO) {}
+RunProgress::RunProgress(RunView& view) : view_(view), terminal_(STDERR_FILENO) {}
 
 void RunProgress::stepBegan(Step step) {
     step_ = step;
@@ -44,7 +39,7 @@ void RunProgress::tableStarted(std::string_view title) {
 
 int RunProgress::percent() const {
     if (childRows_ < 0)
-        return gauge_->percentDone();
+        return view_.gauge().percentDone();
     if (childTotal_ <= 0)
         return 100;
     return static_cast<int>(std::min<std::int64_t>(100, childRows_ * 100 / childTotal_));
@@ -113,19 +108,18 @@ void RunProgress::show(Clock::time_point now) {
     shown_ = true;
     shownAt_ = now;
     rowsShown_ = summary_.rows();
-    window_->setWindowTitle(fixedTitle_ + QStringLiteral(" — ") + what);
+    view_.showProgress(what);
     if (!unattended_ || !terminal_.active())
         return;
     if (step_ == Step::Upload)
         terminal_.show(QStringLiteral("enviando: ") + byteSize(static_cast<double>(summary_.bytes())) +
-                       QLatin1String(", ") + QString::number(gauge_->percentDone()) + QLatin1String(" %, ") + rate);
+                       QLatin1String(", ") + QString::number(view_.gauge().percentDone()) + QLatin1String(" %, ") + rate);
     else
         terminal_.show(what + QLatin1String(", ") + rate);
 }
 
 void RunProgress::resetTitle() {
-    if (window_->windowTitle() != fixedTitle_)
-        window_->setWindowTitle(fixedTitle_);
+    view_.showProgress({});
 }
 
 } // namespace vela

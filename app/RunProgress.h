@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/RunSummary.h"
+#include "app/RunView.h"
 #include "app/TerminalLine.h"
 
 #include <QString>
@@ -10,22 +11,18 @@
 #include <string>
 #include <string_view>
 
-class QWidget;
-
 namespace vela {
 
-class Gauge;
-
-// Progress shown outside the run log: after the window's fixed title during a step, on a terminal
+// Progress shown outside the run log: after the view's fixed title during a step, on a terminal
 // during an unattended run (standard error only when it is one), and the summary line an unattended
 // run prints on standard output when it ends. Shown at most every 100 ms; a row costs a counter and
 // every 64th a clock read.
 class RunProgress {
 public:
-    enum class Step { Sync, Upload };
+    using Step = RunStep;
     using Clock = RunSummary::Clock;
 
-    RunProgress(QWidget* window, const Gauge* gauge, const QString& fixedTitle);
+    explicit RunProgress(RunView& view);
 
     void setUnattended(bool unattended) { unattended_ = unattended; }
 
@@ -55,9 +52,7 @@ private:
 
     static constexpr std::chrono::milliseconds kInterval{100};
 
-    QWidget* window_;
-    const Gauge* gauge_;
-    QString fixedTitle_;
+    RunView& view_;
     TerminalLine terminal_;
     RunSummary summary_;
     bool unattended_ = false;

@@ -1,5 +1,5 @@
 // The two steps: the synchronization into the emptied mobile database, and its upload.
-#include "app/principal.h"
+#include "app/RunController.h"
 
 #include "app/Maquinas.h"
 #include "app/MobileBuild.h"
@@ -8,11 +8,9 @@
 #include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
-#include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QPushButton>
 
 #include <cerrno>
 #include <fstream>
@@ -26,30 +24,6 @@ QString text(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
-// The busy pointer while the database is worked on, and no second step started from inside one.
-// Disabling the buttons moves the focus on to a text field; it comes back to the step's button, so
-// the next key pressed does not replace a path.
-class StepGuard {
-public:
-    StepGuard(TfrmPrincipal& w, QPushButton* starter, RunProgress::Step step) : w_(w), starter_(starter) {
-        w_.progress().stepBegan(step);
-        w_.Button5->setEnabled(false);
-        w_.Button3->setEnabled(false);
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~StepGuard() {
-        QApplication::restoreOverrideCursor();
-        w_.Button5->setEnabled(true);
-        w_.Button3->setEnabled(true);
-        starter_->setFocus(Qt::OtherFocusReason);
-        w_.progress().stepEnded();
-    }
-
-private:
-    TfrmPrincipal& w_;
-    QPushButton* starter_;
-};
-
 // The company's trade name, NOMEFANTASIA of the first row; empty without a row or for NULL.
 std::string nomeFantasia(TDMSistemaCadastro& dm) {
     Query& empresa = dm.FDQueryEmpresa;
@@ -60,9 +34,28 @@ std::string nomeFantasia(TDMSistemaCadastro& dm) {
 
 } // namespace
 
+// Shown as a step in the view (the buttons off, the busy pointer) from its start to its end.
+class RunController::StepShown {
+public:
+    StepShown(RunController& c, RunStep step) : c_(c), step_(step) {
+        c_.progress_.stepBegan(step);
+        c_.view_.stepBegan(step);
+    }
+    ~StepShown() {
+        c_.view_.stepEnded(step_);
+        c_.progress_.stepEnded();
+    }
+    StepShown(const StepShown&) = delete;
+    StepShown& operator=(const StepShown&) = delete;
+
+private:
+    RunController& c_;
+    RunStep step_;
+};
+
 // ---- step 1: the synchronization run ----------------------------------------------------------
 
-void TfrmPrincipal::readMaquinas() {
+void RunController::readMaquinas() {
     if (!QFileInfo::exists(QStringLiteral("maquinas.txt")))
         return;
     QString path = settings_.maquinasPath();
@@ -74,26 +67,26 @@ void TfrmPrincipal::readMaquinas() {
     char chunk[4096];
     while (bytes.find_first_of("\r\n") == std::string::npos && in.read(chunk, sizeof chunk).gcount() > 0)
         bytes.append(chunk, static_cast<size_t>(in.gcount()));
-    Edit2->setText(QString::fromStdString(sourcePathFromMaquinas(bytes, QDir::separator().toLatin1())));
+    view_.setSourcePath(QString::fromStdString(sourcePathFromMaquinas(bytes, QDir::separator().toLatin1())));
 }
 
-void TfrmPrincipal::Button1Click() {
+void RunController::prepareDatabases() {
     dm_->FDConnectionBancoMovel.close();
     dm_->FDConnectionBancoVela.close();
-    build_.emplace(Edit1->text());
+    build_.emplace(view_.mobilePath());
     const bool copied = build_->copyFrom(settings_.templatePath());
     appendLine(copied ? QStringLiteral("Banco Vazio pronto para Sincronização") : QStringLiteral("Erro ao Copiar"));
     appendLine(settings_.templatePath());
-    appendLine(Edit1->text());
+    appendLine(view_.mobilePath());
     if (!copied)
         build_->copyPrevious();
     dm_->FDConnectionBancoMovel.setParam("Database", QFile::encodeName(build_->path()).toStdString());
     dm_->FDConnectionBancoMovel.open();
-    dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
+    dm_->FDConnectionBancoVela.setParam("Database", view_.sourcePath().toStdString());
     dm_->FDConnectionBancoVela.open();
 }
 
-void TfrmPrincipal::closeStep() noexcept {
+void RunController::closeStep() noexcept {
     // Whatever the step opened is closed, so that an idle window holds no database file: a
     // scheduled run beside it opens the back office in embedded mode, and the upload opens the
     // mobile file alone. An unpublished build goes once nothing has it open.
@@ -102,24 +95,24 @@ void TfrmPrincipal::closeStep() noexcept {
     } catch (const std::exception& e) {
         appendLine(text(e));
     }
-    dm_->FDConnectionBancoMovel.setParam("Database", QFile::encodeName(Edit1->text()).toStdString());
+    dm_->FDConnectionBancoMovel.setParam("Database", QFile::encodeName(view_.mobilePath()).toStdString());
     build_.reset();
 }
 
-bool TfrmPrincipal::runStep1() {
-    StepGuard guard(*this, Button5, RunProgress::Step::Sync);
+bool RunController::runStep1() {
+    StepShown shown(*this, RunStep::Sync);
     Run run(*this);
     if (!run)
         return false;
     struct Close {
-        TfrmPrincipal& w;
+        RunController& w;
         ~Close() { w.closeStep(); }
     } close{*this};
     try {
         readMaquinas();
-        Button1Click();
+        prepareDatabases();
         appendLine(QStringLiteral("INICIO SINCRONIZAÇÃO"));
-        dm_->FDConnectionBancoVela.setParam("Database", Edit2->text().toStdString());
+        dm_->FDConnectionBancoVela.setParam("Database", view_.sourcePath().toStdString());
         dm_->FDConnectionBancoVela.open();
         dm_->FDTransactionBancoMovel.start();
     } catch (const std::exception& e) {
@@ -130,7 +123,7 @@ bool TfrmPrincipal::runStep1() {
         sincronizaTabelas(*dm_, *this, build_->forcedWrites());
         // A stop that came after the last row is still a stop: the build is not published.
         if (stopping())
-            throw Error("Execução interrompida.");
+            stop_.check();
         build_->publish();
     } catch (const std::exception& e) {
         failAndEnd(text(e));
@@ -140,24 +133,20 @@ bool TfrmPrincipal::runStep1() {
     return true;
 }
 
-void TfrmPrincipal::Button5Click() {
-    runStep1();
-}
-
 // ---- step 2: the upload -----------------------------------------------------------------------
 
-bool TfrmPrincipal::runStep2() {
-    StepGuard guard(*this, Button3, RunProgress::Step::Upload);
+bool RunController::runStep2() {
+    StepShown shown(*this, RunStep::Upload);
     Run run(*this);
     if (!run)
         return false;
     struct Close {
-        TfrmPrincipal& w;
+        RunController& w;
         ~Close() { w.closeStep(); }
     } close{*this};
     std::optional<UploadStep> upload;
     try {
-        upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(Edit1->text()).toStdString());
+        upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());
         upload->measure();
     } catch (const std::exception& e) {
         errorBox(text(e));
@@ -186,10 +175,6 @@ bool TfrmPrincipal::runStep2() {
     }
     log_.flush();
     return true;
-}
-
-void TfrmPrincipal::Button3Click() {
-    runStep2();
 }
 
 } // namespace vela

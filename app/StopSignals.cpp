@@ -68,4 +68,8 @@ bool StopSignals::raised() {
     return signalled;
 }
 
+const std::atomic<bool>& StopSignals::flag() {
+    return signalled;
+}
+
 } // namespace vela

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -20,6 +21,8 @@ public:
 
     // Whether one of the signals came, readable at any time without the event loop.
     static bool raised();
+    // The same, for a stop token to watch.
+    static const std::atomic<bool>& flag();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 

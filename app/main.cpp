@@ -1,4 +1,6 @@
+#include "app/ConsoleView.h"
 #include "app/NormalCursor.h"
+#include "app/RunController.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "app/StopSignals.h"
@@ -50,6 +52,84 @@ bool headlessPlatform() {
            QGuiApplication::platformName() == QLatin1String("minimal");
 }
 
+// No display to draw on: none named, or Qt told to draw nowhere (offscreen, minimal).
+bool noDisplay() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM").split(':').first();
+    if (platform.isEmpty())
+        return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return platform == "offscreen" || platform == "minimal";
+}
+
+// The settings, or the reason they cannot be trusted; nothing is touched without them, the log
+// file included.
+std::optional<vela::AppSettings> settingsOrReason(QString& reason) {
+    try {
+        return vela::loadSettings();
+    } catch (const std::exception& e) {
+        reason = QString::fromUtf8(e.what());
+        return std::nullopt;
+    }
+}
+
+std::unique_ptr<vela::TDMSistemaCadastro> dataModule(const vela::AppSettings& settings) {
+    return std::make_unique<vela::TDMSistemaCadastro>(vela::TDMSistemaCadastro::Paths{
+        settings.sourceDatabase.toStdString(), settings.mobilePath().toStdString(), settings.sourceUser.toStdString(),
+        settings.sourcePassword.toStdString()});
+}
+
+// An unattended run with nobody to see it: no window, no platform plugin, no fonts, no event round.
+int runWithoutWindow(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
+    QString reason;
+    std::optional<vela::AppSettings> settings = settingsOrReason(reason);
+    if (!settings) {
+        std::fprintf(stderr, "%s\n", reason.toLocal8Bit().constData());
+        return 1;
+    }
+    vela::ConsoleView view(*settings);
+    vela::RunController run(*settings, view);
+    view.setRun(&run);
+    vela::StopSignals stopSignals([&run] { run.requestStop(); });
+    auto DMSistemaCadastro = dataModule(*settings);
+    run.setDataModule(DMSistemaCadastro.get());
+    run.runUnattended();
+    run.setDataModule(nullptr);
+    DMSistemaCadastro.reset(); // closing the mobile connection commits what is pending
+    return run.ended() ? run.exitCode() : 1;
+}
+
+int runWindow(int argc, char** argv) {
+    // Scheduled runs often have no display: draw nowhere rather than fail to start.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
+    QString reason;
+    std::optional<vela::AppSettings> settings = settingsOrReason(reason);
+    if (!settings) {
+        if (headlessPlatform()) {
+            std::fprintf(stderr, "%s\n", reason.toLocal8Bit().constData());
+        } else {
+            vela::NormalCursor normal;
+            QMessageBox::critical(nullptr, QCoreApplication::applicationName(), reason);
+        }
+        return 1;
+    }
+    vela::TfrmPrincipal frmPrincipal(*settings);
+    vela::StopSignals stopSignals([&frmPrincipal] { frmPrincipal.requestStop(); });
+    auto DMSistemaCadastro = dataModule(*settings);
+    frmPrincipal.setDataModule(DMSistemaCadastro.get());
+    frmPrincipal.show();
+    int code = frmPrincipal.ended() ? frmPrincipal.exitCode() : app.exec();
+    if (frmPrincipal.ended())
+        code = frmPrincipal.exitCode();
+    frmPrincipal.setDataModule(nullptr);
+    DMSistemaCadastro.reset(); // closing the mobile connection commits what is pending
+    return code;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -57,44 +137,8 @@ int main(int argc, char** argv) {
         return std::fflush(stdout) == 0 ? *answered : 1;
     vela::keepFirstArgument(argc, argv);
     vela::dropEnvironmentWarnings();
-    // Scheduled runs often have no display: draw nowhere rather than fail to start.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-
     vela::choosePlainEventLoop();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
-
-    int code = 0;
-    {
-        vela::AppSettings settings;
-        try {
-            settings = vela::loadSettings();
-        } catch (const std::exception& e) {
-            // Nothing is touched with settings that cannot be trusted, the log file included.
-            const QString message = QString::fromUtf8(e.what());
-            if (headlessPlatform()) {
-                std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-            } else {
-                vela::NormalCursor normal;
-                QMessageBox::critical(nullptr, QCoreApplication::applicationName(), message);
-            }
-            return 1;
-        }
-        vela::TfrmPrincipal frmPrincipal(settings);
-        vela::StopSignals stopSignals([&frmPrincipal] { frmPrincipal.requestStop(); });
-        auto DMSistemaCadastro = std::make_unique<vela::TDMSistemaCadastro>(vela::TDMSistemaCadastro::Paths{
-            settings.sourceDatabase.toStdString(), settings.mobilePath().toStdString(),
-            settings.sourceUser.toStdString(), settings.sourcePassword.toStdString()});
-        frmPrincipal.setDataModule(DMSistemaCadastro.get());
-        frmPrincipal.show();
-        code = frmPrincipal.ended() ? frmPrincipal.exitCode() : app.exec();
-        if (frmPrincipal.ended())
-            code = frmPrincipal.exitCode();
-        frmPrincipal.setDataModule(nullptr);
-        DMSistemaCadastro.reset(); // closing the mobile connection commits what is pending
-    }
+    const int code = vela::unattendedArgument() && noDisplay() ? runWithoutWindow(argc, argv) : runWindow(argc, argv);
     vela::fb::shutdownEngine();
     return code;
 }

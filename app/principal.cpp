@@ -1,12 +1,13 @@
-// The window: its layout, the unattended sequence on first show, and the log and gauge the copies report to.
+// The window: its layout, the unattended sequence on first show, and what a run shows in it.
 #include "app/principal.h"
 
 #include "app/Gauge.h"
-#include "app/Startup.h"
-#include "common/Error.h"
+#include "app/NormalCursor.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,7 +20,7 @@ TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
       Edit2(new QLineEdit(this)), Button5(new QPushButton(QStringLiteral("Passo 1 - Sincroniza Dados"), this)),
       Button3(new QPushButton(QStringLiteral("Passo 2 - Upload Banco Cadastro"), this)), Gauge1(new Gauge(this)),
       Memo1(new QPlainTextEdit(this)), Button1(new QPushButton(QStringLiteral("Download Banco Cadastro"), this)),
-      settings_(settings), log_(Memo1), progress_(this, Gauge1, QStringLiteral("frmPrincipal")) {
+      run_(settings, *this) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("frmPrincipal"));
     setFont(QFont(QStringLiteral("Tahoma"), 8));
@@ -82,33 +83,22 @@ void TfrmPrincipal::showEvent(QShowEvent* event) {
 }
 
 void TfrmPrincipal::FormShow() {
-    QString first = firstArgument();
-    for (QChar& c : first)
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - 'a' + 'A');
-    if (first != QLatin1String("EXECUTAR"))
-        return;
-    unattended_ = true;
-    progress_.setUnattended(true);
-    {
-        Run run(*this);
-        if (run && runStep1() && !ended_ && runStep2() && !ended_) {
-            appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
-            if (saveLog())
-                endProgram(0);
-        }
-    }
-    progress_.finish(); // a sequence cut short leaves the window waiting; its summary is due now
+    if (unattendedArgument())
+        run_.runUnattended();
 }
 
-// ---- run log, gauge, events -------------------------------------------------------------------
+void TfrmPrincipal::closeEvent(QCloseEvent* event) {
+    if (!run_.closing()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+// ---- what a run shows ---------------------------------------------------------------------------
 
 void TfrmPrincipal::appendLog(std::string_view line) {
-    log_.appendCp1252(line);
-}
-
-void TfrmPrincipal::appendLine(const QString& line) {
-    log_.append(line);
+    run_.log().appendCp1252(line);
 }
 
 void TfrmPrincipal::setGaugePosition(int position) {
@@ -123,10 +113,57 @@ void TfrmPrincipal::stepGauge() {
     Gauge1->addProgress(1);
 }
 
+const GaugeValue& TfrmPrincipal::gauge() const {
+    return Gauge1->value();
+}
+
+void TfrmPrincipal::showProgress(const QString& what) {
+    const QString title = what.isEmpty() ? QStringLiteral("frmPrincipal") : QStringLiteral("frmPrincipal — ") + what;
+    if (windowTitle() != title)
+        setWindowTitle(title);
+}
+
+void TfrmPrincipal::showFailure(const QString& message) {
+    NormalCursor normal;
+    QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+}
+
+void TfrmPrincipal::dismissFailure() {
+    if (QWidget* box = QApplication::activeModalWidget())
+        box->close();
+}
+
+// The busy pointer while the database is worked on, and no second step started from inside one.
+// Disabling the buttons moves the focus on to a text field; it comes back to the step's button, so
+// the next key pressed does not replace a path.
+void TfrmPrincipal::stepBegan(RunStep) {
+    Button5->setEnabled(false);
+    Button3->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TfrmPrincipal::stepEnded(RunStep step) {
+    QApplication::restoreOverrideCursor();
+    Button5->setEnabled(true);
+    Button3->setEnabled(true);
+    (step == RunStep::Sync ? Button5 : Button3)->setFocus(Qt::OtherFocusReason);
+}
+
+QString TfrmPrincipal::sourcePath() const {
+    return Edit2->text();
+}
+
+void TfrmPrincipal::setSourcePath(const QString& path) {
+    Edit2->setText(path);
+}
+
+QString TfrmPrincipal::mobilePath() const {
+    return Edit1->text();
+}
+
 void TfrmPrincipal::betweenCalls() {
     // The next database call may be long: what is pending is painted, and the system asked for its
     // events, before it, not after.
-    log_.flush();
     repaint();
     systemEventsAt_ = {};
     processEvents();
@@ -138,7 +175,7 @@ void TfrmPrincipal::processEvents() {
     // the stop signal's pipe) is a call into the kernel, over 2 µs, and costs the database engine about
     // as much again in what it leaves of the processor's caches: more than the rest of a row's work.
     // It is done at most once per kSystemEventsInterval, which nobody at the window can tell from
-    // every row; a stop signal also sets a flag that stopping() looks at on every call.
+    // every row; the stop token watches the stop signal's flag, so the step sees a signal anyway.
     auto now = std::chrono::steady_clock::now();
     if (now - systemEventsAt_ >= kSystemEventsInterval) {
         systemEventsAt_ = now;
@@ -146,8 +183,6 @@ void TfrmPrincipal::processEvents() {
     } else {
         QCoreApplication::sendPostedEvents();
     }
-    if (stopping())
-        throw Error("Execução interrompida.");
 }
 
 } // namespace vela

@@ -1,6 +1,7 @@
 #include "publish/UploadStep.h"
 
 #include "common/Error.h"
+#include "common/StopToken.h"
 #include "publish/FileSize.h"
 #include "publish/RemotePath.h"
 
@@ -27,7 +28,11 @@ void UploadStep::measure() {
 
 void UploadStep::connect() {
     IdFTP1.emplace(settings_);
-    IdFTP1->setWaiting([this] { host_.processEvents(); });
+    IdFTP1->setWaiting([this] {
+        host_.processEvents();
+        if (const StopToken* stop = host_.stopToken())
+            stop->check();
+    });
     IdFTP1->connect();
 }
 
@@ -66,6 +71,8 @@ void UploadStep::IdFTP1Work(std::int64_t bytesSoFar) {
     host_.appendLog(std::to_string(bytesSoFar));
     host_.uploadProgress(bytesSoFar, size_);
     host_.processEvents();
+    if (const StopToken* stop = host_.stopToken())
+        stop->check();
 }
 
 void UploadStep::publish(const std::string& temporary, const std::string& target) {

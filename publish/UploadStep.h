@@ -12,8 +12,8 @@
 namespace vela {
 
 // What the upload needs from the window. Its processEvents also runs about every 50 ms while the
-// server is awaited (connect, login, replies); an exception from it aborts the upload, removes the
-// temporary file and comes out unchanged.
+// server is awaited (connect, login, replies); a stop token raised by then aborts the upload, removes
+// the temporary file and comes out as "Execução interrompida.".
 class UploadHost : public StepHost {
 public:
     // The store of the file begins. For progress shown outside the run log, as is the next one.

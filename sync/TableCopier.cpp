@@ -67,7 +67,7 @@ void CopyRow::setDate(std::string_view column, ISC_DATE value) {
 }
 
 TableCopier::TableCopier(const TableCopy& copy, TDMSistemaCadastro& dm, CopyHost& host)
-    : copy_(copy), dm_(dm), host_(host), objects_(dm.table(std::string(copy.suffix), copy.cursorOnSource)),
+    : copy_(copy), dm_(dm), host_(host), stop_(host.stopToken()), objects_(dm.table(std::string(copy.suffix), copy.cursorOnSource)),
       prefix_(cp1252::fromUtf8(copy.log.prefix)) {
     // Every run starts from the declared texts, whatever an earlier run left in them.
     objects_.vela.setSql(std::string(copy.selectSql));
@@ -84,6 +84,18 @@ TableCopier::~TableCopier() = default;
 
 void TableCopier::log(std::string_view utf8) {
     host_.appendLog(cp1252::fromUtf8(utf8));
+}
+
+void TableCopier::events() {
+    host_.processEvents();
+    if (stop_)
+        stop_->check();
+}
+
+void TableCopier::beforeLongCall() {
+    host_.betweenCalls();
+    if (stop_)
+        stop_->check();
 }
 
 void TableCopier::begin() {
@@ -171,7 +183,7 @@ void TableCopier::bind() {
 }
 
 void TableCopier::copyRow() {
-    host_.processEvents();
+    events();
     Message& src = objects_.vela.row();
     Message& dst = objects_.movel.append();
     for (const Binding& b : bindings_)
@@ -235,10 +247,10 @@ void TableCopier::copyByKeys() {
     keys.setSql(std::string(copy_.keys.sql));
     keys.close();
     keys.open();
-    host_.betweenCalls();
+    beforeLongCall();
     const size_t tid = keys.field("TID");
     openCount();
-    host_.betweenCalls();
+    beforeLongCall();
     openCursor();
     Query& rows = objects_.vela;
     while (!keys.eof()) {
@@ -270,15 +282,15 @@ void TableCopier::end() {
 
 void TableCopier::run() {
     begin();
-    host_.betweenCalls();
+    beforeLongCall();
     if (!copy_.keys.sql.empty()) {
         copyByKeys();
     } else {
         openSource();
-        host_.betweenCalls();
+        beforeLongCall();
         openCursor();
         openCount();
-        host_.betweenCalls();
+        beforeLongCall();
         copyRows();
     }
     closeQueries();

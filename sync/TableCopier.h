@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/ModuloDadosCadastro.h"
+#include "common/StopToken.h"
 #include "sync/CopyHost.h"
 #include "sync/TableCopy.h"
 
@@ -65,10 +66,15 @@ private:
     void closeQueries();
     void end();
     void log(std::string_view utf8);
+    // The host's chances to service events: once per row, and before each long database call.
+    // A stop raised meanwhile ends the copy there.
+    void events();
+    void beforeLongCall();
 
     const TableCopy& copy_;
     TDMSistemaCadastro& dm_;
     CopyHost& host_;
+    const StopToken* stop_;
     TableObjects& objects_;
     const ChildCopy* asChild_ = nullptr; // set when this copier runs a parent's child copy
     std::unique_ptr<TableCopier> child_;

@@ -25,6 +25,12 @@ protected:
     test::RecordingHost host;
 };
 
+// The recording host with a stop token the copy looks at.
+struct StoppableHost : test::RecordingHost {
+    StopToken stop;
+    const StopToken* stopToken() const override { return &stop; }
+};
+
 } // namespace
 
 TEST_F(Estados, CopiesActiveRowsWithNullsAsTheirRuleSays) {
@@ -78,6 +84,25 @@ TEST_F(Estados, EveryRowIsDurableAsSoonAsItIsPosted) {
     // state row were committed at once.
     EXPECT_EQ(seen, (std::vector<std::string>{"0", "1", "2"}));
     EXPECT_EQ(query(mobile, "select count(*) from estado")[0][0], "3");
+    finish();
+
+    // A stop raised during an event round ends the copy before the next row, by the run's message.
+    start();
+    seen.clear();
+    StoppableHost stoppable;
+    stoppable.onEvents = [&] {
+        seen.push_back(query(mobile, "select count(*) from estado")[0][0]);
+        if (seen.size() == 2)
+            stoppable.stop.raise();
+    };
+    try {
+        runTableCopy(findCopy("sincronizaEstados").copy, *dm, stoppable);
+        ADD_FAILURE() << "the copy went on after the stop";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Execu\xc3\xa7\xc3\xa3o interrompida.");
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(query(mobile, "select count(*) from estado")[0][0], "1");
     finish();
 }
 

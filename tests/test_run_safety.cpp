@@ -393,3 +393,72 @@ TEST(RunSafety, TheSystemsEventsReachTheWindowInTheMiddleOfALongTable) {
     ::close(fds[0]);
     ::close(fds[1]);
 }
+
+namespace {
+
+// A view that only records what the run shows it.
+class RecordingView : public vela::RunView {
+public:
+    vela::RunController* run = nullptr;
+    bool person = false;
+    std::vector<std::string> shown; // "failure <message>", "began", "ended", "closed" in order
+    vela::GaugeValue value;
+
+    void appendLog(std::string_view line) override { run->log().appendCp1252(line); }
+    void setGaugePosition(int position) override { value.setProgress(position); }
+    void setGaugeMaximum(int maximum) override { value.setMaxValue(maximum); }
+    void stepGauge() override { value.addProgress(1); }
+    const vela::GaugeValue& gauge() const override { return value; }
+    void showProgress(const QString&) override {}
+    bool attended() const override { return person; }
+    void showFailure(const QString& message) override { shown.push_back("failure " + message.toStdString()); }
+    void dismissFailure() override {}
+    void processEvents() override {}
+    void betweenCalls() override {}
+    void stepBegan(vela::RunStep) override { shown.push_back("began"); }
+    void stepEnded(vela::RunStep) override { shown.push_back("ended"); }
+    void closeView() override { shown.push_back("closed"); }
+    QPlainTextEdit* logBox() override { return nullptr; }
+    QString sourcePath() const override { return source; }
+    void setSourcePath(const QString& path) override { source = path; }
+    QString mobilePath() const override { return mobile; }
+    QString source, mobile;
+};
+
+} // namespace
+
+TEST(RunSafety, TheRunControllerShowsAStepsFailureAndEndsAnUnattendedRunOnIt) {
+    Installation in;
+    vela::AppSettings settings;
+    settings.mobileFolder = QString::fromStdString(in.mobileFolder);
+    settings.sourceDatabase = QString::fromStdString(in.dir / "nowhere.fdb");
+    settings.logFolder = QString::fromStdString(in.dir.path());
+    vela::TDMSistemaCadastro dm({in.dir / "nowhere.fdb", in.mobilePath});
+    RecordingView view;
+    view.source = settings.sourceDatabase;
+    view.mobile = settings.mobilePath();
+    vela::RunController run(settings, view);
+    view.run = &run;
+    run.setDataModule(&dm);
+
+    // With a person at the view, the failure waits there and the program goes on.
+    view.person = true;
+    EXPECT_FALSE(run.runStep1());
+    ASSERT_EQ(view.shown.size(), 3u);
+    EXPECT_EQ(view.shown[1].rfind("failure ", 0), 0u);
+    EXPECT_NE(view.shown[1].find("nowhere.fdb"), std::string::npos) << view.shown[1];
+    EXPECT_FALSE(run.ended());
+
+    // Unattended with nobody there: the message is the saved log's last line, and the run ends as failed.
+    view.person = false;
+    view.shown.clear();
+    run.runUnattended();
+    EXPECT_EQ(view.shown, (std::vector<std::string>{"began", "closed", "ended"}));
+    EXPECT_TRUE(run.ended());
+    EXPECT_EQ(run.exitCode(), 1);
+    const std::vector<std::string> lines = logLines(in.log());
+    EXPECT_EQ(lines.back(), run.lastError().split(QLatin1Char('\n')).last().toStdString());
+    EXPECT_NE(in.log().find("nowhere.fdb"), std::string::npos);
+    EXPECT_EQ(lines.front(), "");
+    run.setDataModule(nullptr);
+}

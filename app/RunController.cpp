@@ -1,0 +1,108 @@
+// How a run starts, the unattended sequence, how a run is stopped, and what the program's exit
+// status says about it.
+#include "app/RunController.h"
+
+#include "app/StopSignals.h"
+#include "app/Startup.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace vela {
+
+RunController::RunController(const AppSettings& settings, RunView& view)
+    : settings_(settings), view_(view), log_(view.logBox()), progress_(view) {}
+
+bool unattendedArgument() {
+    QString first = firstArgument();
+    for (QChar& c : first)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    return first == QLatin1String("EXECUTAR");
+}
+
+void RunController::runUnattended() {
+    unattended_ = true;
+    progress_.setUnattended(true);
+    {
+        Run run(*this);
+        if (run && runStep1() && !ended_ && runStep2() && !ended_) {
+            appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
+            if (saveLog())
+                endProgram(0);
+        }
+    }
+    progress_.finish(); // a sequence cut short leaves the window waiting; its summary is due now
+}
+
+RunController::Run::Run(RunController& c) : c_(c) {
+    try {
+        c_.runLock_.acquire();
+    } catch (const std::exception& e) {
+        c_.refuse(QString::fromUtf8(e.what()));
+        return;
+    }
+    held_ = true;
+    // Inside a step the event loop may not get round to the signal's pipe before the step's next
+    // row or progress report: the flag the handler sets counts as well.
+    if (c_.running_++ == 0)
+        c_.stop_.watch(&StopSignals::flag());
+}
+
+RunController::Run::~Run() {
+    if (!held_)
+        return;
+    if (--c_.running_ == 0)
+        c_.stop_.watch(nullptr);
+    c_.runLock_.release();
+    // The step may have ended without reaching a point where it could stop (an error box that
+    // the stop closed, no row to copy): it still ends the program as a stopped run.
+    if (c_.stopping() && !c_.ended_) {
+        try {
+            c_.failAndEnd(QStringLiteral("Execução interrompida."));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            c_.endProgram(1);
+        }
+    }
+}
+
+bool RunController::stopping() {
+    // A signal seen inside a step stays a stop once the step is left.
+    if (stop_.raised())
+        stop_.raise();
+    return stop_.raised();
+}
+
+void RunController::requestStop() {
+    if (ended_)
+        return;
+    if (running_ == 0) {
+        view_.closeView();
+        return;
+    }
+    stop_.raise();
+    view_.dismissFailure();
+}
+
+bool RunController::closing() {
+    if (!ended_ && running_ > 0) {
+        // The step stops at its next row or progress report, then saves its log and ends.
+        requestStop();
+        return false;
+    }
+    if (!ended_) {
+        ended_ = true;
+        exitCode_ = failed_ ? 1 : 0;
+    }
+    return true;
+}
+
+void RunController::betweenCalls() {
+    // The next database call may be long: what is pending is shown before it, not after.
+    log_.flush();
+    view_.betweenCalls();
+}
+
+} // namespace vela

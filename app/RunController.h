@@ -1,0 +1,125 @@
+#pragma once
+
+#include "app/MobileBuild.h"
+#include "app/RunLock.h"
+#include "app/RunLog.h"
+#include "app/RunProgress.h"
+#include "app/RunView.h"
+#include "app/Settings.h"
+#include "common/StopToken.h"
+#include "publish/UploadStep.h"
+#include "sync/CopyHost.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace vela {
+
+class TDMSistemaCadastro;
+
+// A run of the program, with or without a window: the settings, the data module, the run lock, the
+// run log and its file, the two steps and the unattended sequence, what a failure does, the exit
+// status and the stop. What it shows goes to its view. The table copies and the upload report to it.
+class RunController : public CopyHost, public UploadHost {
+public:
+    RunController(const AppSettings& settings, RunView& view);
+    RunController(const RunController&) = delete;
+    RunController& operator=(const RunController&) = delete;
+
+    void setDataModule(TDMSistemaCadastro* dm) { dm_ = dm; }
+    const AppSettings& settings() const { return settings_; }
+
+    // Step 1 (synchronization) and step 2 (upload); false when the step did not complete.
+    bool runStep1();
+    bool runStep2();
+    // Both steps, the log saved and the program ended, without anybody at the window.
+    void runUnattended();
+    // Empties the mobile database from the template beside the published one and opens both
+    // connections on it and on the back office.
+    void prepareDatabases();
+
+    RunLog& log() { return log_; }
+    void appendLine(const QString& line) { log_.append(line); }
+    QString logFilePath() const;
+    // Writes the run log file; a failure is shown as "Cannot create file ...".
+    bool saveLog();
+
+    bool ended() const { return ended_; }
+    int exitCode() const { return exitCode_; }
+    bool unattended() const { return unattended_; }
+    const QString& lastError() const { return lastError_; }
+    RunProgress& progress() { return progress_; }
+    const UploadResult& lastUpload() const { return lastUpload_; }
+
+    // A signal to stop: ends a running step through its failure path at its next row or progress
+    // report, and an idle program as a close of its window would.
+    void requestStop();
+    // The window is being closed: false while a step runs (which then stops and ends the program).
+    bool closing();
+
+    // CopyHost and UploadHost
+    void appendLog(std::string_view line) override { view_.appendLog(line); }
+    void setGaugePosition(int position) override { view_.setGaugePosition(position); }
+    void setGaugeMaximum(int maximum) override { view_.setGaugeMaximum(maximum); }
+    void stepGauge() override { view_.stepGauge(); }
+    void processEvents() override { view_.processEvents(); }
+    void betweenCalls() override;
+    void tableStarted(std::string_view title) override { progress_.tableStarted(title); }
+    void rowCopied() override { progress_.rowCopied(); }
+    void childRowCopied(std::int64_t rows, std::int64_t total) override { progress_.childRowCopied(rows, total); }
+    void uploadBegan(std::int64_t) override { progress_.uploadBegan(); }
+    void uploadProgress(std::int64_t bytesSoFar, std::int64_t) override { progress_.bytesSent(bytesSoFar); }
+    const StopToken* stopToken() const override { return &stop_; }
+
+private:
+    // Held by each step and across the unattended sequence: one run at a time per mobile database,
+    // and a stop asked meanwhile ends the program once the run is left.
+    class Run {
+    public:
+        explicit Run(RunController& c);
+        ~Run();
+        Run(const Run&) = delete;
+        Run& operator=(const Run&) = delete;
+        explicit operator bool() const { return held_; }
+
+    private:
+        RunController& c_;
+        bool held_ = false;
+    };
+    class StepShown;
+
+    bool stopping();
+    void readMaquinas();
+    void closeStep() noexcept;
+
+    void errorBox(const QString& message);
+    // A run refused before it began (another run holds the lock): reported, and no file touched.
+    void refuse(const QString& message);
+    void failAndEnd(const QString& message);
+    void stopSilently();
+    void endProgram(int code);
+
+    AppSettings settings_;
+    RunView& view_;
+    TDMSistemaCadastro* dm_ = nullptr;
+    std::optional<MobileBuild> build_;
+    UploadResult lastUpload_;
+    RunLog log_;
+    RunProgress progress_;
+    bool unattended_ = false;
+    bool ended_ = false;
+    int exitCode_ = 0;
+    QString lastError_;
+    RunLock runLock_{settings_.mobilePath()};
+    int running_ = 0;
+    StopToken stop_;
+    bool failed_ = false; // a failure was shown: the program ends with 1 however it ends
+};
+
+// Whether the program was started to run unattended (EXECUTAR, in any case, as first argument).
+bool unattendedArgument();
+
+} // namespace vela
