@@ -22,6 +22,8 @@ The fault options make the server misbehave in the ways an upload has to survive
   --refuse-overwrite refuse a STOR onto an existing file, as proftpd's AllowOverwrite off does
   --mute-after-stor  answer nothing more, on any connection, once a STOR has been answered
   --drop-once        --drop-after cuts only the first transfer
+  --serial           leave commands that arrive during a transfer unanswered until it ends, as
+                     vsftpd does (ABOR excepted)
   --throttle N       receive at most N bytes a second on data connections
 
 FTPS (explicit, AUTH TLS) with --tls CERT KEY; --tls-required refuses clear-text sessions.
@@ -113,6 +115,21 @@ def make_handlers(args):
 
     class FaultyFTPHandler(LogBeforeReplying, FTPHandler):
         dtp_handler = FaultyDTPHandler
+        held = ()
+
+        def pre_process_command(self, line, cmd, arg):
+            transferring = self.data_channel is not None and self.data_channel.transfer_in_progress()
+            if args.serial and transferring and cmd != "ABOR":
+                self.logline("fault: holding %s until the transfer ends" % cmd)
+                self.held = self.held + ((line, cmd, arg),)
+                return
+            super().pre_process_command(line, cmd, arg)
+
+        def _on_dtp_close(self):
+            super()._on_dtp_close()
+            held, self.held = self.held, ()
+            for command in held:
+                super().pre_process_command(*command)
 
         def ftp_RNTO(self, path):
             faults["rnto"] += 1
@@ -184,6 +201,7 @@ def main():
     parser.add_argument("--refuse-overwrite", action="store_true")
     parser.add_argument("--mute-after-stor", action="store_true")
     parser.add_argument("--drop-once", action="store_true")
+    parser.add_argument("--serial", action="store_true")
     parser.add_argument("--throttle", type=int)
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-required", action="store_true")
