@@ -29,7 +29,7 @@ struct FtpSettings {
     // How many times a failed upload is tried again, after failures that a later try could cure,
     // and how long to wait before each new try.
     int retries = 0;
-    std::chrono::seconds retryWait{0};
+    std::chrono::seconds retryWait{30};
     // The most bytes a second the store sends, in KB/s (1024 bytes); 0: no limit.
     std::int64_t maxRate = 0;
 };
