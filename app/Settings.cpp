@@ -206,6 +206,9 @@ FtpSettings ftpSettings(const AppSettings& settings) {
         ftp.user = settings.ftpUser->toStdString();
     if (settings.ftpPassword)
         ftp.password = settings.ftpPassword->toStdString();
+    ftp.retries = settings.ftpRetries;
+    ftp.retryWait = std::chrono::seconds(settings.ftpRetryWait);
+    ftp.maxRate = settings.ftpMaxRate;
     return ftp;
 }
 

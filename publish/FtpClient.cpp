@@ -5,12 +5,15 @@
 #include "publish/FtpReplies.h"
 #include "publish/FtpUrl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
 #include <optional>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace vela {
@@ -31,12 +34,47 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// The code at the start of a server's reply ("550 ..."), 0 when there is none.
+int replyCode(const std::string& reply) {
+    if (reply.size() < 3 || !std::all_of(reply.begin(), reply.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }))
+        return 0;
+    return std::stoi(reply.substr(0, 3));
+}
+
 } // namespace
+
+bool FtpError::transient() const noexcept {
+    if (code() == CURLE_LOGIN_DENIED)
+        return false;
+    if (reply_ != 0)
+        return reply_ >= 400 && reply_ < 500;
+    switch (code()) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_FTP_WEIRD_SERVER_REPLY:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_SSL_CONNECT_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
 
 struct FtpClient::Session {
     explicit Session(FtpSettings s) : settings(std::move(s)) { handle(); }
 
     FtpSettings settings;
+    // Every socket curl opened and has not closed yet, so that abort() can reset them. Declared
+    // before the multi handle, which closes the last of them when it goes.
+    std::vector<curl_socket_t> sockets;
     // Keeps the connection between requests. Ours rather than the one curl_easy_perform makes, so
     // that the waits for the server come in short slices with the caller serviced between them.
     // Declared first so that it goes last, saying QUIT on a connection still open.
@@ -54,7 +92,14 @@ struct FtpClient::Session {
     std::exception_ptr callbackError;
 
     // Set only while quitting: the connection to say QUIT on must be the one already open.
+    bool refuseSockets = false;
     bool refusedConnection = false;
+
+    // Set only while listing a folder.
+    std::string* listing = nullptr;
+
+    // Whether the server took AUTH on the connection last opened.
+    bool tlsTaken = false;
 
     CurlHandle& handle() {
         if (!multi) {
@@ -105,7 +150,8 @@ struct FtpClient::Session {
         h.set(CURLOPT_NOPROGRESS, 0L);
         // Without these curl prints what it "downloads" to standard output: for SIZE, header-like
         // lines ("Content-Length: ...").
-        h.set(CURLOPT_WRITEFUNCTION, &Session::discard);
+        h.set(CURLOPT_WRITEFUNCTION, &Session::collect);
+        h.set(CURLOPT_WRITEDATA, this);
         h.set(CURLOPT_HEADERFUNCTION, &Session::discard);
         h.set(CURLOPT_USE_SSL, settings.tls == FtpSettings::Tls::Require ? long{CURLUSESSL_ALL}
                                : settings.tls == FtpSettings::Tls::Try   ? long{CURLUSESSL_TRY}
@@ -113,7 +159,12 @@ struct FtpClient::Session {
         h.set(CURLOPT_FTPSSLAUTH, long{CURLFTPAUTH_TLS});
         if (!settings.caFile.empty())
             h.set(CURLOPT_CAINFO, settings.caFile.c_str());
+        if (settings.maxRate > 0)
+            h.set(CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(settings.maxRate * 1024));
+        h.set(CURLOPT_OPENSOCKETFUNCTION, &Session::openSocket);
         h.set(CURLOPT_OPENSOCKETDATA, this);
+        h.set(CURLOPT_CLOSESOCKETFUNCTION, &Session::closeSocket);
+        h.set(CURLOPT_CLOSESOCKETDATA, this);
     }
 
     std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
@@ -189,21 +240,38 @@ struct FtpClient::Session {
         return perform(h);
     }
 
-    Error failure(CURLcode code) const {
+    FtpError failure(CURLcode code) const {
         if (std::optional<std::string> refusal = replies.refusal())
-            return Error(*refusal, code);
+            return FtpError(*refusal, code, replyCode(*refusal));
         if (std::string text = curl->errorText(); !text.empty())
-            return Error(text, code);
-        return Error(curl_easy_strerror(code), code);
+            return FtpError(text, code, 0);
+        return FtpError(curl_easy_strerror(code), code, 0);
+    }
+
+    // Resets the sockets, so that curl's QUIT on them fails at once instead of waiting for a
+    // server that may be busy reading a transfer to its end, then lets curl close them.
+    void abort() noexcept {
+        for (curl_socket_t socket : sockets) {
+            const linger reset{1, 0};
+            ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            ::shutdown(socket, SHUT_RDWR);
+        }
+        curl.reset();
+        multi.reset();
     }
 
     static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* userp) {
         auto* session = static_cast<Session*>(userp);
         try {
-            if (type == CURLINFO_HEADER_OUT)
-                session->replies.commandSent(std::string_view(data, size));
-            else if (type == CURLINFO_HEADER_IN)
-                session->replies.received(std::string_view(data, size));
+            FtpReplies& replies = session->replies;
+            if (type == CURLINFO_HEADER_OUT) {
+                replies.commandSent(std::string_view(data, size));
+            } else if (type == CURLINFO_HEADER_IN) {
+                replies.received(std::string_view(data, size));
+                // curl asks AUTH TLS, then AUTH SSL, before it logs in; the last answer decides.
+                if (replies.lastCommand() == "AUTH" && replies.answered())
+                    session->tlsTaken = replies.code() < 400;
+            }
         } catch (...) {
             // Only bookkeeping for messages is lost; the transfer itself is not affected.
         }
@@ -223,6 +291,18 @@ struct FtpClient::Session {
     }
 
     static size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+    static size_t collect(char* data, size_t size, size_t count, void* userp) {
+        auto* session = static_cast<Session*>(userp);
+        if (session->listing) {
+            try {
+                session->listing->append(data, size * count);
+            } catch (...) {
+                return 0;
+            }
+        }
+        return size * count;
+    }
 
     static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* session = static_cast<Session*>(userp);
@@ -248,9 +328,28 @@ struct FtpClient::Session {
         return 0;
     }
 
-    static curl_socket_t refuseSocket(void* userp, curlsocktype, curl_sockaddr*) {
-        static_cast<Session*>(userp)->refusedConnection = true;
-        return CURL_SOCKET_BAD;
+    static curl_socket_t openSocket(void* userp, curlsocktype, curl_sockaddr* address) {
+        auto* session = static_cast<Session*>(userp);
+        if (session->refuseSockets) {
+            session->refusedConnection = true;
+            return CURL_SOCKET_BAD;
+        }
+        const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (socket == CURL_SOCKET_BAD)
+            return socket;
+        try {
+            session->sockets.push_back(socket);
+        } catch (...) {
+            ::close(socket);
+            return CURL_SOCKET_BAD;
+        }
+        return socket;
+    }
+
+    static int closeSocket(void* userp, curl_socket_t socket) {
+        std::vector<curl_socket_t>& sockets = static_cast<Session*>(userp)->sockets;
+        sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+        return ::close(socket);
     }
 };
 
@@ -302,10 +401,20 @@ void FtpClient::store(const std::string& localPath, const std::string& remotePat
         ~Reset() {
             s.source = nullptr;
             s.progress = nullptr;
-            s.curl->reset(CURLOPT_UPLOAD, 0L);
+            if (s.curl)
+                s.curl->reset(CURLOPT_UPLOAD, 0L);
         }
     } reset{s};
-    const CURLcode code = s.perform(h);
+    CURLcode code = CURLE_OK;
+    try {
+        code = s.perform(h);
+    } catch (...) {
+        // Stopped by the caller, possibly while curl awaited the final reply with the data
+        // connection closed: curl would keep the control connection for the next command, which
+        // the server answers only after it has read the whole file.
+        s.abort();
+        throw;
+    }
 
     if (s.readError != 0)
         throw fileError("read", localPath, s.readError, code);
@@ -336,9 +445,9 @@ void FtpClient::rename(const std::string& from, const std::string& to) {
     const CURLcode code = s.command({"RNFR " + from, "RNTO " + to});
     if (code == CURLE_OK)
         return;
-    Error error = s.failure(code);
+    FtpError error = s.failure(code);
     if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO")
-        throw RenameRefused(error.what(), error.code());
+        throw RenameRefused(error.what(), error.code(), error.reply());
     throw error;
 }
 
@@ -346,6 +455,47 @@ void FtpClient::remove(const std::string& remotePath) {
     Session& s = session();
     if (const CURLcode code = s.command({"DELE " + remotePath}); code != CURLE_OK)
         throw s.failure(code);
+}
+
+std::vector<std::string> FtpClient::list(const std::string& folder) {
+    Session& s = session();
+    CurlHandle& h = s.handle();
+    std::string text;
+    h.set(CURLOPT_URL, s.url(folder.empty() || folder.back() != '/' ? folder + '/' : folder).c_str());
+    h.set(CURLOPT_UPLOAD, 0L);
+    h.set(CURLOPT_NOBODY, 0L);
+    h.set(CURLOPT_DIRLISTONLY, 1L);
+    s.listing = &text;
+    struct Reset {
+        Session& s;
+        ~Reset() {
+            s.listing = nullptr;
+            if (s.curl)
+                s.curl->reset(CURLOPT_DIRLISTONLY, 0L);
+        }
+    } reset{s};
+    if (const CURLcode code = s.perform(h); code != CURLE_OK)
+        throw s.failure(code);
+    std::vector<std::string> names;
+    for (size_t from = 0; from < text.size();) {
+        size_t end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string name = text.substr(from, end - from);
+        if (!name.empty() && name.back() == '\r')
+            name.pop_back();
+        // Some servers answer with the folder in front of each name.
+        if (const size_t slash = name.rfind('/'); slash != std::string::npos)
+            name.erase(0, slash + 1);
+        if (!name.empty())
+            names.push_back(std::move(name));
+        from = end + 1;
+    }
+    return names;
+}
+
+bool FtpClient::encrypted() const {
+    return session_ && session_->tlsTaken;
 }
 
 void FtpClient::setWaiting(Waiting waiting) {
@@ -363,11 +513,17 @@ void FtpClient::quit() {
     // would make curl quietly open and log in on a new one just to quit it; refusing new sockets
     // turns that into an error instead.
     h.set(CURLOPT_FORBID_REUSE, 1L);
-    h.set(CURLOPT_OPENSOCKETFUNCTION, &Session::refuseSocket);
+    s.refuseSockets = true;
     s.refusedConnection = false;
+    struct Reset {
+        Session& s;
+        ~Reset() {
+            s.refuseSockets = false;
+            if (s.curl)
+                s.curl->reset(CURLOPT_FORBID_REUSE, 0L);
+        }
+    } reset{s};
     const CURLcode code = s.withoutBody(h, "/");
-    h.reset(CURLOPT_OPENSOCKETFUNCTION, static_cast<curl_opensocket_callback>(nullptr));
-    h.reset(CURLOPT_FORBID_REUSE, 0L);
 
     if (s.refusedConnection)
         throw Error(kConnectionGone, code);
@@ -387,6 +543,11 @@ void FtpClient::close() noexcept {
         session_->curl.reset();
         session_->multi.reset();
     }
+}
+
+void FtpClient::abort() noexcept {
+    if (session_)
+        session_->abort();
 }
 
 } // namespace vela

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vela {
 
@@ -25,13 +26,34 @@ struct FtpSettings {
     enum class Tls { Off, Try, Require };
     Tls tls = Tls::Off;
     std::string caFile;
+    // How many times a failed upload is tried again, after failures that a later try could cure,
+    // and how long to wait before each new try.
+    int retries = 0;
+    std::chrono::seconds retryWait{30};
+    // The most bytes a second the store sends, in KB/s (1024 bytes); 0: no limit.
+    std::int64_t maxRate = 0;
+};
+
+// A failed FTP request. code() is the CURLcode; reply() the code of the server's refusal
+// ("530 Login incorrect." gives 530), 0 when the server refused nothing.
+class FtpError : public Error {
+public:
+    FtpError(const std::string& message, long code, int reply) : Error(message, code), reply_(reply) {}
+    int reply() const noexcept { return reply_; }
+    // Whether a later try could succeed: the server could not be reached or stopped answering,
+    // the connection broke, or the server refused for now (4xx). Never a refused login, nor a
+    // lasting refusal (5xx) such as a missing folder.
+    bool transient() const noexcept;
+
+private:
+    int reply_;
 };
 
 // The server accepted RNFR but refused RNTO, as servers do that will not rename onto an existing
 // file.
-class RenameRefused : public Error {
+class RenameRefused : public FtpError {
 public:
-    using Error::Error;
+    using FtpError::FtpError;
 };
 
 // One FTP session with the publishing server: passive mode over IPv4, no proxy, binary transfers,
@@ -77,6 +99,13 @@ public:
     // Deletes a remote file (DELE).
     void remove(const std::string& remotePath);
 
+    // The names in a remote folder (NLST), without their folder.
+    std::vector<std::string> list(const std::string& folder);
+
+    // Whether the connection last opened is protected by TLS: false when tls=try went on in clear
+    // text.
+    bool encrypted() const;
+
     // An exception thrown by waiting aborts the operation under way and comes out of it unchanged.
     // Empty: nothing runs.
     void setWaiting(Waiting waiting);
@@ -88,6 +117,11 @@ public:
     // Drops the connection without reporting anything; curl still says QUIT if it can, waiting at
     // most the reply timeout for the answer. The next connect() or store() starts afresh.
     void close() noexcept;
+
+    // Drops every connection at once, without QUIT and without waiting for the server: the
+    // sockets are reset, which also ends a transfer the server is still reading. The next
+    // request logs in again.
+    void abort() noexcept;
 
 private:
     struct Session;

@@ -1,11 +1,15 @@
 #include "publish/UploadStep.h"
 
+#include "common/Cp1252.h"
 #include "common/Error.h"
 #include "common/StopToken.h"
 #include "publish/FileSize.h"
 #include "publish/RemotePath.h"
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace vela {
@@ -13,6 +17,26 @@ namespace {
 
 // A clean-up after a failure or a stop must not hold the program long on a server gone quiet.
 constexpr std::chrono::seconds kCleanupLimit{5};
+
+// While waiting to try again the window is serviced this often.
+constexpr std::chrono::milliseconds kWaitSlice{50};
+
+// Whether name is one of the names an upload gives the file beside the published one, base: ours
+// or another run's, or the fixed "BANCODADOS.gdb.part" of earlier versions.
+bool leftover(std::string_view name, std::string_view base) {
+    if (name.size() == base.size() + kTemporarySuffix.size() && name.starts_with(base) &&
+        name.ends_with(kTemporarySuffix))
+        return true;
+    for (std::string_view suffix : {kTemporarySuffix, kAsideSuffix}) {
+        if (name.size() <= base.size() + 1 + suffix.size() || !name.starts_with(base) ||
+            name[base.size()] != '.' || !name.ends_with(suffix))
+            continue;
+        const std::string_view run = name.substr(base.size() + 1, name.size() - base.size() - 1 - suffix.size());
+        if (std::all_of(run.begin(), run.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; }))
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -28,32 +52,32 @@ void UploadStep::measure() {
 
 void UploadStep::connect() {
     IdFTP1.emplace(settings_);
-    IdFTP1->setWaiting([this] {
-        host_.processEvents();
-        if (const StopToken* stop = host_.stopToken())
-            stop->check();
-    });
-    IdFTP1->connect();
+    IdFTP1->setWaiting([this] { whileWaiting(); });
+    for (;;) {
+        try {
+            IdFTP1->connect();
+            break;
+        } catch (const FtpError& failure) {
+            if (!beginNewTry(failure))
+                throw;
+        }
+    }
+    if (settings_.tls == FtpSettings::Tls::Try && !IdFTP1->encrypted())
+        host_.appendLog("Servidor sem TLS: enviando sem criptografia.");
 }
 
 UploadResult UploadStep::send(std::string_view tradeName) {
     checkRemoteFolder(tradeName);
     const std::string target = remotePath(tradeName);
-    const std::string temporary = target + std::string(kTemporarySuffix);
     UploadResult result;
-    try {
-        host_.uploadBegan(size_);
-        const auto started = std::chrono::steady_clock::now();
-        IdFTP1->store(local_, temporary, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
-        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        result.bytes = size_;
-        // A 226 reply is not proof enough that the whole file arrived.
-        if (auto size = IdFTP1->remoteSize(temporary); size && *size != size_)
-            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " + std::to_string(size_));
-        publish(temporary, target);
-    } catch (...) {
-        discard(temporary);
-        throw;
+    for (;;) {
+        try {
+            result = attempt(target);
+            break;
+        } catch (const FtpError& failure) {
+            if (!beginNewTry(failure))
+                throw;
+        }
     }
     IdFTP1->quit();
     host_.appendLog("Exporta\xe7\xe3o Conclu\xed"
@@ -66,42 +90,183 @@ void UploadStep::close() noexcept {
         IdFTP1->close();
 }
 
-void UploadStep::IdFTP1Work(std::int64_t bytesSoFar) {
-    host_.setGaugePosition(scale_->position(bytesSoFar));
-    host_.appendLog(std::to_string(bytesSoFar));
-    host_.uploadProgress(bytesSoFar, size_);
+void UploadStep::service() {
     host_.processEvents();
     if (const StopToken* stop = host_.stopToken())
         stop->check();
 }
 
-void UploadStep::publish(const std::string& temporary, const std::string& target) {
+void UploadStep::whileWaiting() {
+    if (cleanupUntil_) {
+        // A stop already asked for must not cut the clean-up short, so the window is not serviced;
+        // only the time limit ends it.
+        if (std::chrono::steady_clock::now() > *cleanupUntil_) {
+            cleanupTimedOut_ = true;
+            throw Error("clean-up timed out");
+        }
+        return;
+    }
+    if (!holdStops_) {
+        service();
+        return;
+    }
+    try {
+        service();
+    } catch (...) {
+        if (!heldStop_)
+            heldStop_ = std::current_exception();
+    }
+}
+
+UploadResult UploadStep::attempt(const std::string& target) {
+    const std::string temporary = runName(target, kTemporarySuffix);
+    removeLeftovers(target);
+    UploadResult result;
+    try {
+        host_.uploadBegan(size_);
+        const auto started = std::chrono::steady_clock::now();
+        IdFTP1->store(local_, temporary, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
+        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        result.bytes = size_;
+        // A 226 reply is not proof enough that the whole file arrived.
+        if (auto size = IdFTP1->remoteSize(temporary); size && *size != size_)
+            throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " + std::to_string(size_));
+    } catch (...) {
+        // Half a file, or one that is not ours to trust: nothing to keep.
+        discard(temporary);
+        throw;
+    }
+
+    // Between the first rename and the last the folder may hold the new file under our name only;
+    // a stop waits for the swap to end.
+    holdStops_ = true;
+    try {
+        publish(temporary, runName(target, kAsideSuffix), target);
+    } catch (...) {
+        // The temporary file may be the only whole database left in the folder.
+        if (finalNameTaken(target))
+            discard(temporary);
+        holdStops_ = false;
+        if (std::exception_ptr stop = std::exchange(heldStop_, nullptr))
+            std::rethrow_exception(stop);
+        throw;
+    }
+    holdStops_ = false;
+    if (std::exception_ptr stop = std::exchange(heldStop_, nullptr))
+        std::rethrow_exception(stop);
+    return result;
+}
+
+void UploadStep::IdFTP1Work(std::int64_t bytesSoFar) {
+    host_.setGaugePosition(scale_->position(bytesSoFar));
+    host_.appendLog(std::to_string(bytesSoFar));
+    host_.uploadProgress(bytesSoFar, size_);
+    service();
+}
+
+void UploadStep::publish(const std::string& temporary, const std::string& aside, const std::string& target) {
     try {
         IdFTP1->rename(temporary, target);
-    } catch (const RenameRefused& refused) {
-        // Devices miss the file between the DELE and the RNTO, but never see half of one.
-        try {
-            IdFTP1->remove(target);
-        } catch (const Error&) {
-            throw refused;
-        }
+        return;
+    } catch (const RenameRefused&) {
+        // Refused, as servers do that will not rename onto an existing file: the published file
+        // steps aside first, and comes back if the new one cannot take its place.
+    }
+    IdFTP1->rename(target, aside);
+    try {
         IdFTP1->rename(temporary, target);
+    } catch (...) {
+        try {
+            IdFTP1->rename(aside, target);
+        } catch (...) {
+            // Nothing lies at the published name now: both files stay for the next run.
+        }
+        throw;
+    }
+    cleanUp([&] { IdFTP1->remove(aside); });
+}
+
+void UploadStep::removeLeftovers(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    const std::string folder = target.substr(0, slash + 1);
+    const std::string base = target.substr(slash + 1);
+    std::vector<std::string> names;
+    try {
+        names = IdFTP1->list(folder);
+    } catch (const FtpError&) {
+        return; // best effort: the store tells what is wrong with the folder
+    }
+    // Without a published file, what an earlier run left may be the only whole database.
+    if (std::find(names.begin(), names.end(), base) == names.end())
+        return;
+    for (const std::string& name : names) {
+        if (!leftover(name, base))
+            continue;
+        try {
+            IdFTP1->remove(folder + name);
+        } catch (const FtpError&) {
+            // Another try stores under another name.
+        }
     }
 }
 
 void UploadStep::discard(const std::string& temporary) noexcept {
-    // On the same connection when curl kept it, else on a new one. A stop already asked for must
-    // not cut the clean-up short, so the window is not serviced; only the time limit ends it.
-    const auto deadline = std::chrono::steady_clock::now() + kCleanupLimit;
+    // On the same connection when it is still usable, else on a new one.
+    cleanUp([&] { IdFTP1->remove(temporary); });
+}
+
+bool UploadStep::cleanUp(const std::function<void()>& work) noexcept {
+    cleanupUntil_ = std::chrono::steady_clock::now() + kCleanupLimit;
+    cleanupTimedOut_ = false;
+    bool done = false;
     try {
-        IdFTP1->setWaiting([deadline] {
-            if (std::chrono::steady_clock::now() > deadline)
-                throw Error("clean-up timed out");
-        });
-        IdFTP1->remove(temporary);
+        work();
+        done = true;
     } catch (...) {
-        // Best effort: no device asks for the temporary name, and the next upload replaces it.
+        // Best effort: no device asks for our names, and the next upload deletes them.
     }
+    cleanupUntil_.reset();
+    // The connection may still wait for the server: nothing after this must wait on it again,
+    // not even curl's QUIT when it goes.
+    if (cleanupTimedOut_)
+        IdFTP1->abort();
+    return done;
+}
+
+bool UploadStep::finalNameTaken(const std::string& target) noexcept {
+    const size_t slash = target.rfind('/');
+    bool taken = false;
+    cleanUp([&] {
+        const std::vector<std::string> names = IdFTP1->list(target.substr(0, slash + 1));
+        taken = std::find(names.begin(), names.end(), target.substr(slash + 1)) != names.end();
+    });
+    return taken;
+}
+
+bool UploadStep::beginNewTry(const FtpError& failure) {
+    if (try_ > settings_.retries || !failure.transient())
+        return false;
+    ++try_;
+    host_.appendLog(cp1252::fromUtf8(failure.what()));
+    host_.appendLog("Nova tentativa de envio (" + std::to_string(try_) + " de " + std::to_string(settings_.retries + 1) +
+                    ") em " + std::to_string(settings_.retryWait.count()) + " s");
+    // Afresh: the old connection may be broken, or busy with what failed.
+    IdFTP1->abort();
+    const auto until = std::chrono::steady_clock::now() + settings_.retryWait;
+    do {
+        service();
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left > std::chrono::steady_clock::duration::zero())
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kWaitSlice));
+    } while (std::chrono::steady_clock::now() < until);
+    return true;
+}
+
+std::string UploadStep::runName(const std::string& target, std::string_view suffix) const {
+    std::string name = target + "." + std::to_string(::getpid());
+    if (try_ > 1)
+        name += "-" + std::to_string(try_);
+    return name + std::string(suffix);
 }
 
 } // namespace vela

@@ -32,9 +32,17 @@ void publishPrevious(FtpTestServer& ftp, const std::string& folder) {
     writeFile(ftp.downloads() / folder / "BANCODADOS.gdb", kPrevious);
 }
 
+// Whether the folder holds a file under a temporary name.
+bool temporaryIn(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".part")
+            return true;
+    return false;
+}
+
 void expectPreviousKept(FtpTestServer& ftp, const std::string& folder) {
     EXPECT_EQ(readFile(ftp.downloads() / folder / "BANCODADOS.gdb"), kPrevious);
-    EXPECT_FALSE(fs::exists(ftp.downloads() / folder / "BANCODADOS.gdb.part"));
+    EXPECT_FALSE(temporaryIn(ftp.downloads() / folder));
 }
 
 // The lines after the last table copy's block.
@@ -245,7 +253,7 @@ TEST(UploadStep, DevicesPollingTheServerSeeOnlyWholeDatabases) {
     std::set<std::string> seen;
     std::thread device([&] {
         while (!done) {
-            sawTemporary = sawTemporary || fs::exists(published.string() + ".part");
+            sawTemporary = sawTemporary || temporaryIn(published.parent_path());
             seen.insert(readFile(published));
         }
     });
@@ -255,7 +263,7 @@ TEST(UploadStep, DevicesPollingTheServerSeeOnlyWholeDatabases) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(sawTemporary); // else the upload was too quick to tell anything
     EXPECT_EQ(seen, (std::set<std::string>{kPrevious, readFile(in.mobilePath)}));
-    EXPECT_FALSE(fs::exists(published.string() + ".part"));
+    EXPECT_FALSE(temporaryIn(published.parent_path()));
 }
 
 TEST(UploadStep, TheAccountOfTheSettingsIsUsedOnlyFromAFileOthersCannotRead) {
@@ -275,4 +283,17 @@ TEST(UploadStep, TheAccountOfTheSettingsIsUsedOnlyFromAFileOthersCannotRead) {
     RunResult r = in.run();
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb"), readFile(in.mobilePath));
+}
+
+TEST(UploadStep, WhatAnEarlierRunLeftDoesNotFailTheRunOnAServerThatRefusesOverwrites) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp({"--refuse-overwrite", "--refuse-rename-over"});
+    publishPrevious(ftp, "Bela");
+    for (const char* left : {"BANCODADOS.gdb.part", "BANCODADOS.gdb.4242.part"})
+        writeFile(ftp.downloads() / "Bela" / left, "half");
+    in.createSource(company("Bela"));
+    RunResult r = in.run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb"), readFile(in.mobilePath));
+    EXPECT_FALSE(temporaryIn(ftp.downloads() / "Bela"));
 }

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace vela {
 namespace {
@@ -33,7 +37,16 @@ protected:
         return *server_;
     }
     fs::path published() const { return server_->downloads() / "Bela" / "BANCODADOS.gdb"; }
-    UploadStep step() { return UploadStep(host_, server_->settings(), local_ / "BANCODADOS.gdb"); }
+    UploadStep step(FtpSettings settings) { return UploadStep(host_, settings, local_ / "BANCODADOS.gdb"); }
+    UploadStep step() { return step(server_->settings()); }
+    // What the folder holds besides the published file.
+    std::set<std::string> others() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(published().parent_path()))
+            if (entry.path() != published())
+                names.insert(entry.path().filename());
+        return names;
+    }
 
     RecordingHost host_;
     TempDir local_;
@@ -51,7 +64,7 @@ TEST_F(UploadStepTest, PublishesOverThePreviousFileAndTellsTheHostEachCount) {
         const UploadResult result = upload.send("Bela");
 
         EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
-        EXPECT_FALSE(fs::exists(published().string() + ".part"));
+        EXPECT_EQ(others(), std::set<std::string>());
         EXPECT_EQ(result.bytes, 3 * 1024 * 1024 + 7);
         ASSERT_FALSE(host_.uploaded.empty());
         EXPECT_EQ(host_.uploaded.back(), std::make_pair(result.bytes, result.bytes));
@@ -59,7 +72,8 @@ TEST_F(UploadStepTest, PublishesOverThePreviousFileAndTellsTheHostEachCount) {
         EXPECT_EQ(host_.lines.back(), "Exporta\xe7\xe3o Conclu\xed"
                                       "da.");
         const std::string log = server_->stopAndReadLog();
-        EXPECT_EQ(test::countLines(log, "<- DELE /www/downloads/Bela/BANCODADOS.gdb"), refusesRenameOver ? 1 : 0);
+        EXPECT_EQ(test::countLines(log, "<- DELE /www/downloads/Bela/BANCODADOS.gdb\n"), 0);
+        EXPECT_EQ(test::countLines(log, "<- STOR /www/downloads/Bela/BANCODADOS.gdb." + std::to_string(::getpid()) + ".part"), 1);
     }
 }
 
@@ -74,7 +88,148 @@ TEST_F(UploadStepTest, AStopFromTheWindowAbortsTheStoreAndRemovesTheTemporaryFil
     };
     EXPECT_THROW(upload.send("Bela"), Stopped);
     EXPECT_EQ(readFile(published()), "previous database");
-    EXPECT_FALSE(fs::exists(published().string() + ".part"));
+    EXPECT_EQ(others(), std::set<std::string>());
+}
+
+TEST_F(UploadStepTest, EveryFailedPublishKeepsTheOldFileAndLeavesNoTemporaryOne) {
+    const std::string full = std::to_string(3 * 1024 * 1024 + 7);
+    struct Case {
+        std::vector<std::string> faults;
+        std::string failure;
+    };
+    for (const Case& c : {Case{{"--refuse-every-rnto"}, "550 Rename refused."},
+                          // Refused onto the old file; the old one stepped aside, then the new one is refused.
+                          Case{{"--refuse-rename-over", "--refuse-rnto", "3"}, "550 Rename refused."},
+                          Case{{"--size-offset", "1"}, "Tamanho remoto difere do local: " +
+                                                           std::to_string(std::stoll(full) + 1) + " / " + full},
+                          Case{{"--size-offset", "-1"}, "Tamanho remoto difere do local: " +
+                                                            std::to_string(std::stoll(full) - 1) + " / " + full}}) {
+        SCOPED_TRACE(c.faults[0]);
+        serve(c.faults);
+        UploadStep upload = step();
+        upload.measure();
+        upload.connect();
+        try {
+            upload.send("Bela");
+            ADD_FAILURE() << "send succeeded";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), c.failure);
+        }
+        EXPECT_EQ(readFile(published()), "previous database");
+        EXPECT_EQ(others(), std::set<std::string>());
+    }
+}
+
+TEST_F(UploadStepTest, WhatEarlierRunsLeftIsDeletedBeforeTheStore) {
+    // As proftpd with AllowOverwrite off: neither a store nor a rename onto an existing file.
+    serve({"--refuse-overwrite", "--refuse-rename-over"});
+    const fs::path folder = published().parent_path();
+    const std::string pid = std::to_string(::getpid());
+    for (const std::string& name : std::vector<std::string>{"BANCODADOS.gdb." + pid + ".part", "BANCODADOS.gdb.part", "BANCODADOS.gdb.77-2.part",
+                                   "BANCODADOS.gdb.77.old", "BANCODADOS.gdb.txt", "notes.part"})
+        writeFile(folder / name, "left");
+    UploadStep upload = step();
+    upload.measure();
+    upload.connect();
+    upload.send("Bela");
+    EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(others(), (std::set<std::string>{"BANCODADOS.gdb.txt", "notes.part"}));
+
+    // Without a published file, a leftover may be the only whole database: it stays.
+    fs::remove(published());
+    writeFile(folder / "BANCODADOS.gdb.77.old", "left");
+    UploadStep again = step();
+    again.measure();
+    again.connect();
+    again.send("Bela");
+    EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(others(), (std::set<std::string>{"BANCODADOS.gdb.77.old", "BANCODADOS.gdb.txt", "notes.part"}));
+}
+
+TEST_F(UploadStepTest, AStopWhileAThrottledServerStillReadsEndsAtOnce) {
+    // The whole file fits in the sockets' buffers at once; the server takes 10 s to read it.
+    serve({"--throttle", "100000", "--serial"});
+    writeFile(local_ / "BANCODADOS.gdb", std::string(1000 * 1000, 'n'));
+    UploadStep upload = step();
+    upload.measure();
+    upload.connect();
+    // Stopped while curl, all bytes handed over, awaits the server's reply to the store.
+    std::chrono::steady_clock::time_point stopped;
+    int afterLastByte = 0;
+    host_.onEvents = [&] {
+        if (!host_.uploaded.empty() && host_.uploaded.back().first == 1000 * 1000 && ++afterLastByte == 2) {
+            stopped = std::chrono::steady_clock::now();
+            throw Stopped();
+        }
+    };
+    EXPECT_THROW(upload.send("Bela"), Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_EQ(readFile(published()), "previous database");
+    EXPECT_EQ(others(), std::set<std::string>());
+}
+
+TEST_F(UploadStepTest, AServerThatFallsSilentAfterTheStoreHoldsTheStepNoLongerThanTheTimeoutAndTheCleanUp) {
+    serve({"--mute-after-stor"});
+    FtpSettings settings = server_->settings();
+    settings.replyTimeout = std::chrono::seconds(1);
+    const auto started = std::chrono::steady_clock::now();
+    {
+        UploadStep upload = step(settings);
+        upload.measure();
+        upload.connect();
+        EXPECT_THROW(upload.send("Bela"), FtpError);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1 + 5 + 1));
+    EXPECT_EQ(readFile(published()), "previous database");
+}
+
+TEST_F(UploadStepTest, TriesAgainOnlyWhereANewTryCouldSucceed) {
+    // The first transfer is cut; the second gets through.
+    serve({"--drop-after", "200000", "--drop-once"});
+    FtpSettings settings = server_->settings();
+    settings.retries = 2;
+    UploadStep upload = step(settings);
+    upload.measure();
+    upload.connect();
+    upload.send("Bela");
+    EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(others(), std::set<std::string>());
+    EXPECT_EQ(std::count(host_.lines.begin(), host_.lines.end(), "Nova tentativa de envio (2 de 3) em 0 s"), 1);
+    EXPECT_EQ(host_.lines.back(), "Exporta\xe7\xe3o Conclu\xed"
+                                  "da.");
+    const std::string log = server_->stopAndReadLog();
+    EXPECT_EQ(test::countLines(log, "<- STOR /www/downloads/Bela/BANCODADOS.gdb." + std::to_string(::getpid()) + "-2.part"), 1);
+
+    // A refused login, or a folder that is not there, would be refused again.
+    for (const char* tradeName : {"Bela", "Ninguem"}) {
+        serve();
+        settings = server_->settings();
+        settings.retries = 2;
+        if (tradeName == std::string("Bela"))
+            settings.password = "wrong";
+        host_ = RecordingHost();
+        UploadStep refused = step(settings);
+        refused.measure();
+        EXPECT_THROW(
+            {
+                refused.connect();
+                refused.send(tradeName);
+            },
+            FtpError);
+        EXPECT_EQ(std::count_if(host_.lines.begin(), host_.lines.end(),
+                                [](const std::string& line) { return line.starts_with("Nova tentativa"); }),
+                  0);
+        EXPECT_EQ(test::countLines(server_->stopAndReadLog(), "FTP session opened"), 1);
+    }
+}
+
+TEST_F(UploadStepTest, TryingTlsOnAServerWithoutItSaysSoInTheRunLog) {
+    serve();
+    FtpSettings settings = server_->settings();
+    settings.tls = FtpSettings::Tls::Try;
+    UploadStep upload = step(settings);
+    upload.connect();
+    EXPECT_EQ(host_.lines, std::vector<std::string>{"Servidor sem TLS: enviando sem criptografia."});
 }
 
 TEST_F(UploadStepTest, TheWindowIsServicedWhileTheLoginWaitsAndCanStopIt) {

@@ -25,6 +25,8 @@ FtpSettings FtpTestServer::settings() const {
     FtpSettings s;
     s.host = "127.0.0.1";
     s.port = port_;
+    // A new try starts at once: no test waits on the clock.
+    s.retryWait = std::chrono::seconds(0);
     return s;
 }
 

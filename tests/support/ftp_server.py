@@ -17,6 +17,13 @@ The fault options make the server misbehave in the ways an upload has to survive
   --no-size          answer SIZE with 502, as servers without the command do
   --size-offset N    report every file size N bytes off
   --refuse-rename-over  refuse RNTO onto an existing file (550), as some servers do
+  --refuse-rnto N    refuse the Nth RNTO the server receives, counting from 1 (repeatable)
+  --refuse-every-rnto  refuse every RNTO
+  --refuse-overwrite refuse a STOR onto an existing file, as proftpd's AllowOverwrite off does
+  --mute-after-stor  answer nothing more, on any connection, once a STOR has been answered
+  --drop-once        --drop-after cuts only the first transfer
+  --serial           leave commands that arrive during a transfer unanswered until it ends, as
+                     vsftpd does (ABOR excepted)
   --throttle N       receive at most N bytes a second on data connections
 
 FTPS (explicit, AUTH TLS) with --tls CERT KEY; --tls-required refuses clear-text sessions.
@@ -36,10 +43,17 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
+# What the fault options have done so far, over every session of the server.
+faults = {"rnto": 0, "muted": False, "dropped": False}
+
+
 class LogBeforeReplying:
     # pyftpdlib sends first and logs after; a test reading the log as soon as it has the reply
     # would race the server.
     def respond(self, resp, logfun=logging.getLogger("pyftpdlib").debug):
+        if faults["muted"]:
+            self.logline("fault: not answering (%s)" % resp)
+            return
         self.logline("-> %s" % resp, logfun=logfun)
         self._last_response = resp
         self.push(resp + "\r\n")
@@ -88,7 +102,8 @@ def make_handlers(args):
                 self._resp = ("426 Connection closed; transfer aborted.", logging.getLogger("pyftpdlib").info)
                 self.close()
                 return
-            if args.drop_after is not None and self.tot_bytes_received >= args.drop_after:
+            if args.drop_after is not None and self.tot_bytes_received >= args.drop_after and not faults["dropped"]:
+                faults["dropped"] = args.drop_once
                 control = self.cmd_channel
                 control.logline("fault: dropping the session after %d bytes" % self.tot_bytes_received)
                 self._resp = ()
@@ -100,12 +115,35 @@ def make_handlers(args):
 
     class FaultyFTPHandler(LogBeforeReplying, FTPHandler):
         dtp_handler = FaultyDTPHandler
+        held = ()
+
+        def pre_process_command(self, line, cmd, arg):
+            transferring = self.data_channel is not None and self.data_channel.transfer_in_progress()
+            if args.serial and transferring and cmd != "ABOR":
+                self.logline("fault: holding %s until the transfer ends" % cmd)
+                self.held = self.held + ((line, cmd, arg),)
+                return
+            super().pre_process_command(line, cmd, arg)
+
+        def _on_dtp_close(self):
+            super()._on_dtp_close()
+            held, self.held = self.held, ()
+            for command in held:
+                super().pre_process_command(*command)
 
         def ftp_RNTO(self, path):
+            faults["rnto"] += 1
             if args.refuse_rename_over and os.path.exists(path):
                 self.respond("550 File exists.")
                 return
+            if args.refuse_every_rnto or faults["rnto"] in (args.refuse_rnto or []):
+                self._rnfr = None
+                self.respond("550 Rename refused.")
+                return
             return super().ftp_RNTO(path)
+
+        def on_file_received(self, file):
+            faults["muted"] = args.mute_after_stor
 
         def ftp_PASS(self, line):
             if args.ignore_pass:
@@ -116,6 +154,9 @@ def make_handlers(args):
         def ftp_STOR(self, file, mode="w"):
             if args.make_folders:
                 os.makedirs(os.path.dirname(file), exist_ok=True)
+            if args.refuse_overwrite and os.path.exists(file):
+                self.respond("550 %s: Overwrite permission denied" % self.fs.fs2ftp(file))
+                return
             return super().ftp_STOR(file, mode)
 
         def ftp_SIZE(self, path):
@@ -155,6 +196,12 @@ def main():
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--size-offset", type=int)
     parser.add_argument("--refuse-rename-over", action="store_true")
+    parser.add_argument("--refuse-rnto", type=int, action="append")
+    parser.add_argument("--refuse-every-rnto", action="store_true")
+    parser.add_argument("--refuse-overwrite", action="store_true")
+    parser.add_argument("--mute-after-stor", action="store_true")
+    parser.add_argument("--drop-once", action="store_true")
+    parser.add_argument("--serial", action="store_true")
     parser.add_argument("--throttle", type=int)
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls-required", action="store_true")
