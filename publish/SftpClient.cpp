@@ -493,7 +493,7 @@ void SftpClient::rename(const std::string& from, const std::string& to) {
         // The rename's own error says more than the question's.
     }
     if (targetExists)
-        throw RenameRefused(error.what(), error.code());
+        throw RenameRefused(error.what(), error.code(), 0);
     throw error;
 }
 
