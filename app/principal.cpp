@@ -137,6 +137,11 @@ void TfrmPrincipal::dismissFailure() {
 // Disabling the buttons moves the focus on to a text field; it comes back to the step's button, so
 // the next key pressed does not replace a path.
 void TfrmPrincipal::stepBegan(RunStep) {
+    // Disabling the button that has the focus would hand it on along the tab order, to the source
+    // path with its text selected, where the next key pressed replaces the path. The run log takes
+    // it instead, and the path cannot change while the step runs.
+    Memo1->setFocus(Qt::OtherFocusReason);
+    Edit2->setReadOnly(true);
     Button5->setEnabled(false);
     Button3->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -144,6 +149,7 @@ void TfrmPrincipal::stepBegan(RunStep) {
 
 void TfrmPrincipal::stepEnded(RunStep step) {
     QApplication::restoreOverrideCursor();
+    Edit2->setReadOnly(false);
     Button5->setEnabled(true);
     Button3->setEnabled(true);
     (step == RunStep::Sync ? Button5 : Button3)->setFocus(Qt::OtherFocusReason);

@@ -213,6 +213,15 @@ TEST(Window, AfterAStepTheFocusIsBackOnItsButtonAndTheTitleIsFixedAgain) {
     w.rowCopied();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal — CVF 75 %"));
 
+    // During a step a key pressed changes no setting, wherever the focus went.
+    const QString source = w.Edit2->text();
+    w.Button5->setFocus();
+    w.stepBegan(RunStep::Sync);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QTest::keyClick(w.Edit2, Qt::Key_X);
+    EXPECT_EQ(w.Edit2->text(), source);
+    w.stepEnded(RunStep::Sync);
+
     QTest::mouseClick(w.Button3, Qt::LeftButton); // the step fails: headless, the message goes to stderr
     EXPECT_TRUE(w.lastError().startsWith(QStringLiteral("Cannot "))) << w.lastError().toStdString();
     EXPECT_EQ(QApplication::focusWidget(), w.Button3);
