@@ -2,6 +2,7 @@
 
 #include "bench/Catalogue.h"
 #include "common/Error.h"
+#include "db/Firebird.h"
 #include "db/Statement.h"
 
 #include <cstdlib>
@@ -100,6 +101,15 @@ Mobile::Mobile(const std::string& path)
     connection.setDefaultTransaction(&transaction);
     connection.open();
     transaction.start();
+}
+
+int finishChild(Report& rep, const std::string& mobilePath, const ChildOptions& o) {
+    if (!rep.has("peak_rss_kib_after_run"))
+        rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
+    rep.mobileRows = countRows(mobilePath, mobileTables());
+    rep.write(o.report);
+    fb::shutdownEngine();
+    return 0;
 }
 
 } // namespace vela::bench

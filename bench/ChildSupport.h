@@ -34,6 +34,10 @@ void forcedWritesOff(const std::string& database);
 std::vector<std::string> selectColumns(Connection& source, std::string_view select);
 std::string join(const std::vector<std::string>& items, const std::string& prefix = {});
 
+// A child's last words: its peak memory (unless already noted), the rows the mobile database ended
+// with, the report written, the engine shut down. Returns the child's exit status.
+int finishChild(Report& rep, const std::string& mobilePath, const ChildOptions& o);
+
 // The mobile database of the raw loop and the server-side copy: one read-committed transaction.
 struct Mobile {
     explicit Mobile(const std::string& path);

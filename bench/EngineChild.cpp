@@ -52,10 +52,7 @@ int engineMain(const ChildOptions& o) {
         rep.set("cpu_seconds", cpuSeconds() - c0);
         rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
     }
-    rep.mobileRows = countRows(mobile, mobileTables());
-    rep.write(o.report);
-    fb::shutdownEngine();
-    return 0;
+    return finishChild(rep, mobile, o);
 }
 
 } // namespace vela::bench

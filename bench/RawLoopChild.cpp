@@ -72,11 +72,7 @@ int rawMain(const ChildOptions& o) {
         mobile.connection.close();
         source.close();
     }
-    rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
-    rep.mobileRows = countRows(mobilePath, mobileTables());
-    rep.write(o.report);
-    fb::shutdownEngine();
-    return 0;
+    return finishChild(rep, mobilePath, o);
 }
 
 } // namespace vela::bench

@@ -76,11 +76,7 @@ int serverCopyMain(const ChildOptions& o) {
         rep.set("cpu_seconds", cpuSeconds() - c0);
         mobile.connection.close();
     }
-    rep.set("peak_rss_kib_after_run", static_cast<double>(memoryKiB().first));
-    rep.mobileRows = countRows(mobilePath, mobileTables());
-    rep.write(o.report);
-    fb::shutdownEngine();
-    return 0;
+    return finishChild(rep, mobilePath, o);
 }
 
 } // namespace vela::bench

@@ -1,5 +1,7 @@
 #include "db/ModuloDadosCadastro.h"
 
+#include <cctype>
+
 namespace vela {
 
 TableObjects::TableObjects(Connection& source, Connection& mobile, const std::string& suffix, bool cursorOnSource)
@@ -7,11 +9,34 @@ TableObjects::TableObjects(Connection& source, Connection& mobile, const std::st
       updateSql(mobile, "FDUpdateSQLMovel" + suffix),
       movel(cursorOnSource ? source : mobile, "FDQueryMovel" + suffix, {}, updateSql) {}
 
+namespace {
+
+// A database opened by path is opened by this process's own engine; one named host:/path,
+// host/port:/path or inet://host/path lives on a server, whose cache other programs share and which
+// is not ours to size.
+bool embedded(const std::string& database) {
+    const size_t colon = database.find(':');
+    const bool driveLetter = colon == 1 && std::isalpha(static_cast<unsigned char>(database[0]));
+    return database.empty() || database[0] == '/' || colon == std::string::npos || driveLetter;
+}
+
+std::vector<std::string> withCache(std::vector<std::string> params, const std::string& database, int pages) {
+    if (embedded(database))
+        params.push_back("CachePages=" + std::to_string(pages));
+    return params;
+}
+
+} // namespace
+
 TDMSistemaCadastro::TDMSistemaCadastro(const Paths& paths)
-    : FDConnectionBancoVela("FDConnectionBancoVela", {"Database=" + paths.sourceDatabase, "User_Name=" + paths.sourceUser,
-                                                      "Password=" + paths.sourcePassword, "DriverID=FB"}),
-      FDConnectionBancoMovel("FDConnectionBancoMovel", {"Database=" + paths.mobileDatabase, "User_Name=sysdba",
-                                                        "Password=quillfern", "DriverID=IB"}),
+    : FDConnectionBancoVela("FDConnectionBancoVela",
+                            withCache({"Database=" + paths.sourceDatabase, "User_Name=" + paths.sourceUser,
+                                       "Password=" + paths.sourcePassword, "DriverID=FB"},
+                                      paths.sourceDatabase, kSourceCachePages)),
+      FDConnectionBancoMovel("FDConnectionBancoMovel",
+                             withCache({"Database=" + paths.mobileDatabase, "User_Name=sysdba", "Password=quillfern",
+                                        "DriverID=IB"},
+                                       paths.mobileDatabase, kMobileCachePages)),
       FDTransactionBancoMovel(FDConnectionBancoMovel, Transaction::Mode::ReadCommitted),
       FDTransactionBancoVela(FDConnectionBancoVela, Transaction::Mode::ReadOnly),
       FDQueryDeletar(FDConnectionBancoMovel, "FDQueryDeletar"),

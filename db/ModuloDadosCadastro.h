@@ -35,6 +35,11 @@ public:
         std::string sourcePassword = "quillfern";
     };
 
+    // Page caches of the databases this process opens itself: the source is read once, page after
+    // page; the mobile file's indexes are written throughout the run.
+    static constexpr int kSourceCachePages = 128;
+    static constexpr int kMobileCachePages = 256;
+
     explicit TDMSistemaCadastro(const Paths& paths);
     ~TDMSistemaCadastro();
     TDMSistemaCadastro(const TDMSistemaCadastro&) = delete;

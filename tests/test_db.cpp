@@ -1,6 +1,7 @@
 // The database layer against real embedded databases: parameters, types, transactions, errors.
 #include "common/Error.h"
 #include "db/Connection.h"
+#include "db/ModuloDadosCadastro.h"
 #include "db/NamedParams.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
@@ -136,4 +137,15 @@ TEST_F(Db, ReopenedConnectionPreparesAgainAndChangingTheDatabaseCloses) {
     c.setParam("Database", dir / "other.fdb");
     EXPECT_FALSE(c.connected());
     EXPECT_EQ(c.param("database"), dir / "other.fdb");
+}
+
+TEST_F(Db, TheProgramSizesThePageCacheOfTheDatabasesItOpensItself) {
+    // A server's cache is shared with the back office's own programs: it is left as the server has it.
+    TDMSistemaCadastro remote({"127.0.0.1/3050:" + path, path});
+    EXPECT_EQ(remote.FDConnectionBancoVela.param("CachePages"), "");
+    TDMSistemaCadastro local({path, path});
+    EXPECT_EQ(local.FDConnectionBancoVela.param("CachePages"), "128");
+    Query buffers(local.FDConnectionBancoMovel, "buffers", "select mon$page_buffers from mon$database");
+    buffers.open();
+    EXPECT_EQ(buffers.row().getInt64(0), TDMSistemaCadastro::kMobileCachePages);
 }

@@ -67,7 +67,6 @@ TEST_F(ServerFaults, TheSourceIsReadThroughTheServerAndAWrongPasswordFailsWithIt
     // the log so far is saved and the run ends as failed.
     server->setSysdbaPassword("quillfern", "not-ours");
     r = in.run({"EXECUTAR"}, std::chrono::seconds(60));
-    server->setSysdbaPassword("not-ours", "quillfern");
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, "Your user name and password are not defined. Ask your database administrator to "
@@ -78,6 +77,16 @@ TEST_F(ServerFaults, TheSourceIsReadThroughTheServerAndAWrongPasswordFailsWithIt
     EXPECT_FALSE(contains(log, "INICIO SINCRONIZA")) << log;
     // Headless, the message that would have gone to the error box ends the saved log.
     EXPECT_TRUE(endsWith(log, "set up a Firebird login.\r\n\r\n")) << log;
+
+    // The server's own password, from a file only its owner and group can read: the run goes
+    // through, and the password shows nowhere.
+    const std::string ini = in.dir / "atualizavela-movel.ini";
+    writeFile(ini, readFile(ini) + "[source]\npassword=not-ours\n");
+    fs::permissions(ini, fs::perms(0640));
+    r = in.run({"EXECUTAR"}, std::chrono::seconds(60));
+    server->setSysdbaPassword("not-ours", "quillfern");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(contains(in.log() + r.out + r.err, "not-ours"));
 }
 
 TEST_F(ServerFaults, ASourcePathNamingNoDatabaseFailsWithTheServersMessage) {
