@@ -11,11 +11,7 @@ void fillDailyTables(vela::Connection& db, Context& c) {
     Text& t = c.text;
     const Clock& k = c.clock;
     const Pools& pools = c.pools;
-    auto stamp = [&](RowWriter& w, double nullShare = 0.05) -> RowWriter& {
-        if (isNull(r, nullShare))
-            return w.null();
-        return w.ts(k.daysAgo(r, 0, 3000));
-    };
+    auto stamp = [&c](RowWriter& w, double nullShare = 0.05) -> RowWriter& { return c.stamp(w, nullShare); };
 
     // Orders and their items: the items of an order follow each other, about six per order. An
     // order is open while it is not cancelled and has an active item without invoice and source.

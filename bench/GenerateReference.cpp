@@ -11,11 +11,7 @@ void fillReferenceTables(vela::Connection& db, Context& c) {
     Text& t = c.text;
     const Clock& k = c.clock;
     const Pools& pools = c.pools;
-    auto stamp = [&](RowWriter& w, double nullShare = 0.05) -> RowWriter& {
-        if (isNull(r, nullShare))
-            return w.null();
-        return w.ts(k.daysAgo(r, 0, 3000));
-    };
+    auto stamp = [&c](RowWriter& w, double nullShare = 0.05) -> RowWriter& { return c.stamp(w, nullShare); };
 
     static const char* const ufs[27][2] = {{"AC", "Acre"},
                                            {"AL", "Alagoas"},

@@ -64,6 +64,9 @@ struct Context {
     // Row counts of every table, so references point at rows that exist.
     std::int64_t estados, usuarios, clasfiscal, produtos, status, empresas, condpag, tabelapreco, transportadoras,
         configs, areas, contatos, gpvendedor, pedidos, itens, cotas, produtoscota, agenda, cvf;
+
+    // A timestamp of the last eight years or so, NULL in nullShare of the rows.
+    RowWriter& stamp(RowWriter& w, double nullShare = 0.05);
 };
 
 using FillRow = std::function<void(RowWriter&, std::int64_t tid, Context&)>;
@@ -84,6 +87,12 @@ inline std::int64_t ativo(Rng& r, double inactive = 0.1) {
 // A nullable value is NULL now and then.
 inline bool isNull(Rng& r, double p = 0.07) {
     return r.chance(p);
+}
+
+inline RowWriter& Context::stamp(RowWriter& w, double nullShare) {
+    if (isNull(rng, nullShare))
+        return w.null();
+    return w.ts(clock.daysAgo(rng, 0, 3000));
 }
 
 inline std::int64_t money(Rng& r, std::int64_t maxReais) {
