@@ -176,6 +176,27 @@ CURLcode CurlSession::listNames(CurlHandle& h, const std::string& url, std::vect
     return CURLE_OK;
 }
 
+CURLcode CurlSession::lastRequest(const char* gone, const std::function<CURLcode(CurlHandle&)>& request) {
+    if (!curl)
+        throw Error(gone, CURLE_COULDNT_CONNECT);
+    CurlHandle& h = *curl;
+    h.set(CURLOPT_FORBID_REUSE, 1L);
+    refuseSockets = true;
+    refusedConnection = false;
+    struct Reset {
+        CurlSession& s;
+        ~Reset() {
+            s.refuseSockets = false;
+            if (s.curl)
+                s.curl->reset(CURLOPT_FORBID_REUSE, 0L);
+        }
+    } reset{*this};
+    const CURLcode code = request(h);
+    if (refusedConnection)
+        throw Error(gone, code);
+    return code;
+}
+
 std::optional<std::int64_t> CurlSession::contentLength(CurlHandle& h) {
     curl_off_t length = -1;
     curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,12 @@ struct CurlSession {
 
     // The names a listing of url holds (one a line), without their folder.
     CURLcode listNames(CurlHandle& h, const std::string& url, std::vector<std::string>& names);
+
+    // Runs request as the last one on the connection already open, which curl then ends properly
+    // (QUIT, an SSH disconnect). A dead connection would make curl quietly open a new one just
+    // for this; new sockets are refused instead, and that throws Error(gone). So does a session
+    // with no connection.
+    CURLcode lastRequest(const char* gone, const std::function<CURLcode(CurlHandle&)>& request);
 
     // The size curl learnt of the file last opened, or nothing.
     static std::optional<std::int64_t> contentLength(CurlHandle& h);

@@ -196,29 +196,9 @@ void FtpClient::setWaiting(Waiting waiting) {
 
 void FtpClient::quit() {
     Session& s = session();
-    if (!s.curl)
-        throw Error(kConnectionGone, CURLE_COULDNT_CONNECT);
-    CurlHandle& h = *s.curl;
-
-    // curl says QUIT when it closes a connection, and forbidding reuse makes it close the one this
-    // empty request runs on while the replies still reach our debug stream. A dead connection
-    // would make curl quietly open and log in on a new one just to quit it; refusing new sockets
-    // turns that into an error instead.
-    h.set(CURLOPT_FORBID_REUSE, 1L);
-    s.refuseSockets = true;
-    s.refusedConnection = false;
-    struct Reset {
-        Session& s;
-        ~Reset() {
-            s.refuseSockets = false;
-            if (s.curl)
-                s.curl->reset(CURLOPT_FORBID_REUSE, 0L);
-        }
-    } reset{s};
-    const CURLcode code = s.withoutBody(h, s.url("/"));
-
-    if (s.refusedConnection)
-        throw Error(kConnectionGone, code);
+    // curl says QUIT when it closes a connection; this empty request is the last on it, so the
+    // replies still reach our debug stream.
+    const CURLcode code = s.lastRequest(kConnectionGone, [&s](CurlHandle& h) { return s.withoutBody(h, s.url("/")); });
     if (code != CURLE_OK)
         throw s.failure(code);
     const FtpReplies& replies = s.replies;

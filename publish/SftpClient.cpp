@@ -337,27 +337,9 @@ void SftpClient::setWaiting(Waiting waiting) {
 
 void SftpClient::quit() {
     Session& s = session();
-    if (!s.curl)
-        throw Error(kConnectionGone, CURLE_COULDNT_CONNECT);
-    CurlHandle& h = *s.curl;
-    // A harmless command on the open connection, which forbidding reuse makes curl end properly
-    // afterwards. A dead connection would make curl quietly open a new one just for this; refusing
-    // new sockets turns that into an error instead.
-    h.set(CURLOPT_FORBID_REUSE, 1L);
-    s.refuseSockets = true;
-    s.refusedConnection = false;
-    struct Reset {
-        Session& s;
-        ~Reset() {
-            s.refuseSockets = false;
-            if (s.curl)
-                s.curl->reset(CURLOPT_FORBID_REUSE, 0L);
-        }
-    } reset{s};
-    const CURLcode code = s.command("pwd");
-    if (s.refusedConnection)
-        throw Error(kConnectionGone, code);
-    if (code != CURLE_OK)
+    // A harmless command, the last on the open connection, which curl then ends properly.
+    if (const CURLcode code = s.lastRequest(kConnectionGone, [&s](CurlHandle&) { return s.command("pwd"); });
+        code != CURLE_OK)
         s.fail(code);
 }
 

@@ -55,41 +55,23 @@ public:
     SftpClient(const SftpClient&) = delete;
     SftpClient& operator=(const SftpClient&) = delete;
 
-    // Connects, checks the host key and logs in; the connection stays open for what follows.
+    // As UploadTransport says; what SFTP adds:
+    // - connect() checks the host key before the login;
+    // - store() leaves what was sent so far under remotePath when stopped;
+    // - rename() throws RenameRefused when the rename fails and `to` exists, as OpenSSH will not
+    //   rename onto an existing file;
+    // - list() leaves "." and ".." out; encrypted() is always true;
+    // - abort() resets the socket, without the SSH goodbye.
     void connect() override;
-
-    // Sends the whole local file as a new file (created or truncated, never appended) under
-    // remotePath. No folder is created. Reconnects if the connection is gone. An exception thrown
-    // by progress aborts the transfer and comes out of store() unchanged; what was sent so far
-    // stays under remotePath.
     void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) override;
-
-    // The size of a stored file.
     std::optional<std::int64_t> remoteSize(const std::string& remotePath) override;
-
-    // Renames a remote file. OpenSSH will not rename onto an existing file: when the rename fails
-    // and `to` exists, throws RenameRefused, so that the caller can move the old file away first.
     void rename(const std::string& from, const std::string& to) override;
-
     void remove(const std::string& remotePath) override;
-
-    // The names in a remote folder, "." and ".." left out.
     std::vector<std::string> list(const std::string& folder) override;
-
-    // Always: SSH has no clear-text mode.
     bool encrypted() const override;
-
-    // Runs about every 50 ms while the server is awaited. An exception thrown by it aborts the
-    // operation under way and comes out of it unchanged. Empty: nothing runs.
     void setWaiting(Waiting waiting) override;
-
-    // Closes the open connection. Throws when it is already gone.
     void quit() override;
-
-    // Drops the connection without reporting anything. The next connect() or store() starts afresh.
     void close() noexcept override;
-
-    // Drops the connection at once: the socket is reset, without the SSH goodbye.
     void abort() noexcept override;
 
 private:
