@@ -77,7 +77,9 @@ protected:
 } // namespace
 
 TEST_F(SftpRun, PublishesByteForByteThroughTheSwapAndNeverShowsHalfAFile) {
-    configure("host_key_sha256=" + server_->hostKeyFingerprint() + "\nmax_rate=4096\n");
+    // The host key from a known_hosts file this time.
+    writeFile(in_.dir / "known_hosts", server_->knownHostsLine());
+    configure("known_hosts=" + in_.dir / "known_hosts" + "\nmax_rate=4096\n");
     std::atomic<bool> done = false;
     std::atomic<bool> sawTemporary = false;
     std::set<size_t> seen; // what the device read, hashed: a failure must not print a database
