@@ -146,7 +146,7 @@ bool RunController::runStep2() {
     } close{*this};
     std::optional<UploadStep> upload;
     try {
-        upload.emplace(*this, ftpSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());
+        upload.emplace(*this, uploadSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());
         upload->measure();
     } catch (const std::exception& e) {
         errorBox(text(e));

@@ -174,8 +174,13 @@ AppSettings loadSettingsFrom(const QString& file) {
     s.logFolder = ini.text("paths/log_folder", s.logFolder);
     s.sourceUser = ini.text("source/user", s.sourceUser);
     s.sourcePassword = ini.text("source/password", s.sourcePassword);
+    const QString protocol = ini.text("ftp/protocol", QStringLiteral("ftp"));
+    if (protocol == QLatin1String("sftp"))
+        s.ftpProtocol = AppSettings::Protocol::Sftp;
+    else if (protocol != QLatin1String("ftp"))
+        refuse(QStringLiteral("Valor inválido em [ftp] protocol: %1").arg(protocol));
     s.ftpHost = ini.text("ftp/host", s.ftpHost);
-    s.ftpPort = ini.number("ftp/port", s.ftpPort, 1, 65535);
+    s.ftpPort = ini.number("ftp/port", s.ftpProtocol == AppSettings::Protocol::Sftp ? 22 : s.ftpPort, 1, 65535);
     s.ftpTimeout = ini.number("ftp/timeout", s.ftpTimeout, 1, 86400);
     const QString tls = ini.text("ftp/tls", QStringLiteral("off"));
     if (tls == QLatin1String("try"))
@@ -192,6 +197,14 @@ AppSettings loadSettingsFrom(const QString& file) {
     s.ftpRetries = ini.number("ftp/retries", s.ftpRetries, 0, 100);
     s.ftpRetryWait = ini.number("ftp/retry_wait", s.ftpRetryWait, 0, 86400);
     s.ftpMaxRate = ini.number("ftp/max_rate", s.ftpMaxRate, 0, 1 << 30);
+    s.ftpKeyFile = ini.text("ftp/key_file", {});
+    s.ftpKnownHosts = ini.text("ftp/known_hosts", {});
+    s.ftpHostKeySha256 = ini.text("ftp/host_key_sha256", {});
+    s.ftpRemoteRoot = ini.text("ftp/remote_root", {});
+    // Refused now rather than in step 2, after the mobile database has been rebuilt.
+    expectedFingerprint(s.ftpHostKeySha256.toStdString());
+    if (s.ftpProtocol == AppSettings::Protocol::Sftp && !s.ftpKeyFile.isEmpty())
+        checkPrivateKey(QFile::encodeName(s.ftpKeyFile).toStdString());
     return s;
 }
 
@@ -210,6 +223,26 @@ FtpSettings ftpSettings(const AppSettings& settings) {
     ftp.retryWait = std::chrono::seconds(settings.ftpRetryWait);
     ftp.maxRate = settings.ftpMaxRate;
     return ftp;
+}
+
+UploadSettings uploadSettings(const AppSettings& settings) {
+    FtpSettings ftp = ftpSettings(settings);
+    if (settings.ftpProtocol == AppSettings::Protocol::Ftp)
+        return ftp;
+    SftpSettings sftp;
+    sftp.host = ftp.host;
+    sftp.port = ftp.port;
+    sftp.user = ftp.user;
+    sftp.password = ftp.password;
+    sftp.keyFile = QFile::encodeName(settings.ftpKeyFile).toStdString();
+    sftp.knownHosts = QFile::encodeName(settings.ftpKnownHosts).toStdString();
+    sftp.hostKeySha256 = settings.ftpHostKeySha256.toStdString();
+    sftp.remoteRoot = settings.ftpRemoteRoot.toStdString();
+    sftp.replyTimeout = ftp.replyTimeout;
+    sftp.retries = ftp.retries;
+    sftp.retryWait = ftp.retryWait;
+    sftp.maxRate = ftp.maxRate;
+    return sftp;
 }
 
 } // namespace vela

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "publish/FtpClient.h"
+#include "publish/UploadStep.h"
 
 #include <QString>
 
@@ -17,8 +17,10 @@ struct AppSettings {
     QString logFolder;      // where the run log file goes; empty: beside the executable
     QString sourceUser = QStringLiteral("sysdba");
     QString sourcePassword = QStringLiteral("quillfern");
+    enum class Protocol { Ftp, Sftp };
+    Protocol ftpProtocol = Protocol::Ftp;
     QString ftpHost;
-    int ftpPort = 21;
+    int ftpPort = 21; // 22 for SFTP unless set
     int ftpTimeout = 60; // seconds
     FtpSettings::Tls ftpTls = FtpSettings::Tls::Off;
     QString ftpCaFile;
@@ -27,6 +29,12 @@ struct AppSettings {
     int ftpRetries = 0;
     int ftpRetryWait = 30; // seconds
     int ftpMaxRate = 0;    // KB/s; 0: no limit
+    // SFTP only: a private key instead of the password, how the host key is checked, and where
+    // remote paths start (empty: the account's home).
+    QString ftpKeyFile;
+    QString ftpKnownHosts;
+    QString ftpHostKeySha256;
+    QString ftpRemoteRoot;
     QString file;          // the file read; empty when the built-in values serve
 
     QString mobilePath() const;
@@ -48,5 +56,8 @@ AppSettings loadSettingsFrom(const QString& file);
 
 // The FTP settings of the upload.
 FtpSettings ftpSettings(const AppSettings& settings);
+
+// The upload's settings for the protocol chosen.
+UploadSettings uploadSettings(const AppSettings& settings);
 
 } // namespace vela

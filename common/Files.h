@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string_view>
 #include <sys/types.h>
 #include <utility>
@@ -32,6 +34,12 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Owns a stdio stream: closed when it goes.
+struct FileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Writes all of bytes, through interruptions and short writes; false with errno set when the
 // system refuses (a write that takes nothing counts as EIO).

@@ -1,6 +1,7 @@
 #include "publish/FileSize.h"
 
 #include "common/Error.h"
+#include "common/Files.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -14,21 +15,6 @@ namespace vela {
 namespace {
 
 constexpr const char* kInUse = "The file is in use by another process.";
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     std::error_code ec;
@@ -70,8 +56,8 @@ bool lockedElsewhere(int fd) {
 std::int64_t tamanhoArquivo(const std::string& path) {
     // O_NONBLOCK: a write lease held by another process then fails the open at once instead of
     // stalling the window until the lease is broken, and a FIFO cannot hang it either.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0)
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file)
         refuse(path, errno == EWOULDBLOCK ? kInUse : systemReason(errno));
 
     struct stat status {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "publish/UploadTransport.h"
 
 #include <chrono>
 #include <cstdint>
@@ -34,27 +35,8 @@ struct FtpSettings {
     std::int64_t maxRate = 0;
 };
 
-// A failed FTP request. code() is the CURLcode; reply() the code of the server's refusal
-// ("530 Login incorrect." gives 530), 0 when the server refused nothing.
-class FtpError : public Error {
-public:
-    FtpError(const std::string& message, long code, int reply) : Error(message, code), reply_(reply) {}
-    int reply() const noexcept { return reply_; }
-    // Whether a later try could succeed: the server could not be reached or stopped answering,
-    // the connection broke, or the server refused for now (4xx). Never a refused login, nor a
-    // lasting refusal (5xx) such as a missing folder.
-    bool transient() const noexcept;
-
-private:
-    int reply_;
-};
-
-// The server accepted RNFR but refused RNTO, as servers do that will not rename onto an existing
-// file.
-class RenameRefused : public FtpError {
-public:
-    using FtpError::FtpError;
-};
+// FTP's failures are the upload's.
+using FtpError = TransferError;
 
 // One FTP session with the publishing server: passive mode over IPv4, no proxy, binary transfers,
 // files stored under their full remote path without walking folders.
@@ -62,17 +44,12 @@ public:
 // Every failure throws vela::Error. Its text is the server's reply when the server refused
 // something ("530 Login incorrect."), else curl's own description; its code is the CURLcode.
 // Not for use from more than one thread, nor again from inside its own progress callback.
-class FtpClient {
+class FtpClient final : public UploadTransport {
 public:
-    // Runs once per progress report in which the count of bytes sent grew.
-    using Progress = std::function<void(std::int64_t bytesSoFar)>;
-
-    // Runs about every 50 ms while the server is awaited: connecting, logging in, waiting for a
-    // reply or for a stalled transfer.
-    using Waiting = std::function<void()>;
+    // Waiting runs while connecting, logging in, waiting for a reply or for a stalled transfer.
 
     explicit FtpClient(FtpSettings settings);
-    ~FtpClient();
+    ~FtpClient() override;
     FtpClient(FtpClient&&) noexcept;
     FtpClient& operator=(FtpClient&&) noexcept;
     FtpClient(const FtpClient&) = delete;
@@ -80,48 +57,48 @@ public:
 
     // Opens the control connection and logs in; nothing is transferred. The connection stays
     // open for store() and quit().
-    void connect();
+    void connect() override;
 
     // Sends the whole local file, from its first byte, as a new file (STOR, never an append or a
     // resume) under remotePath, an absolute UTF-8 path such as
     // "/www/downloads/CasadoNo/BANCODADOS.gdb". No folder is created. Reuses the connection of
     // connect(); if that is gone, connects and logs in again. An exception thrown by progress
     // aborts the transfer and comes out of store() unchanged.
-    void store(const std::string& localPath, const std::string& remotePath, const Progress& progress);
+    void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) override;
 
     // The size the server reports for a stored file (SIZE), or nothing when the server does not
     // tell sizes.
-    std::optional<std::int64_t> remoteSize(const std::string& remotePath);
+    std::optional<std::int64_t> remoteSize(const std::string& remotePath) override;
 
     // Renames a remote file (RNFR, RNTO). Throws RenameRefused when only RNTO was refused.
-    void rename(const std::string& from, const std::string& to);
+    void rename(const std::string& from, const std::string& to) override;
 
     // Deletes a remote file (DELE).
-    void remove(const std::string& remotePath);
+    void remove(const std::string& remotePath) override;
 
     // The names in a remote folder (NLST), without their folder.
-    std::vector<std::string> list(const std::string& folder);
+    std::vector<std::string> list(const std::string& folder) override;
 
     // Whether the connection last opened is protected by TLS: false when tls=try went on in clear
     // text.
-    bool encrypted() const;
+    bool encrypted() const override;
 
     // An exception thrown by waiting aborts the operation under way and comes out of it unchanged.
     // Empty: nothing runs.
-    void setWaiting(Waiting waiting);
+    void setWaiting(Waiting waiting) override;
 
     // Sends QUIT on the open connection and closes it. Throws when the connection is already gone
     // or the server does not acknowledge the QUIT.
-    void quit();
+    void quit() override;
 
     // Drops the connection without reporting anything; curl still says QUIT if it can, waiting at
     // most the reply timeout for the answer. The next connect() or store() starts afresh.
-    void close() noexcept;
+    void close() noexcept override;
 
     // Drops every connection at once, without QUIT and without waiting for the server: the
     // sockets are reset, which also ends a transfer the server is still reading. The next
     // request logs in again.
-    void abort() noexcept;
+    void abort() noexcept override;
 
 private:
     struct Session;

@@ -1,30 +1,34 @@
 #include "publish/FtpUrl.h"
 
-#include <cstdint>
+#include "common/Error.h"
+
+#include <curl/curl.h>
+#include <memory>
 
 namespace vela {
-namespace {
 
-bool keepsAsIs(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~' || c == '/';
-}
-
-void appendEncoded(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (char c : text) {
-        if (keepsAsIs(c)) {
-            out += c;
-        } else {
-            const auto b = static_cast<std::uint8_t>(c);
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 0x0F];
+std::string escapedPath(std::string_view path) {
+    struct Free {
+        void operator()(char* text) const noexcept { curl_free(text); }
+    };
+    std::string out;
+    for (size_t from = 0;;) {
+        const size_t slash = path.find('/', from);
+        const std::string_view part = path.substr(from, slash == std::string_view::npos ? slash : slash - from);
+        if (!part.empty()) {
+            // curl's escape needs no handle: it keeps letters, digits and "-._~" as they are.
+            const std::unique_ptr<char, Free> escaped(
+                curl_easy_escape(nullptr, part.data(), static_cast<int>(part.size())));
+            if (!escaped)
+                throw Error("curl_easy_escape failed", CURLE_OUT_OF_MEMORY);
+            out += escaped.get();
         }
+        if (slash == std::string_view::npos)
+            return out;
+        out += '/';
+        from = slash + 1;
     }
 }
-
-} // namespace
 
 std::string ftpUrl(std::string_view host, int port, std::string_view remotePath) {
     std::string url = "ftp://";
@@ -36,8 +40,7 @@ std::string ftpUrl(std::string_view host, int port, std::string_view remotePath)
         url += "%2F";
         remotePath.remove_prefix(1);
     }
-    appendEncoded(url, remotePath);
-    return url;
+    return url + escapedPath(remotePath);
 }
 
 } // namespace vela

@@ -5,6 +5,10 @@
 
 namespace vela {
 
+// The path with every byte other than letters, digits, "-._~" and the separating '/'
+// percent-encoded, as curl decodes the path of a URL.
+std::string escapedPath(std::string_view path);
+
 // The curl URL that names remotePath on the server. curl percent-decodes the path of an FTP URL
 // and, storing without walking folders, sends what follows the first '/' as the STOR argument;
 // so an absolute path starts with an encoded '/' ("%2F"). Every byte other than letters, digits,

@@ -1,10 +1,11 @@
 #include "publish/SftpClient.h"
 
 #include "common/Error.h"
-#include "publish/CurlHandle.h"
+#include "common/Files.h"
+#include "publish/CurlSession.h"
+#include "publish/FtpUrl.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
@@ -19,24 +20,34 @@ namespace {
 
 constexpr const char* kConnectionGone = "The SFTP connection was closed before it was ended.";
 
-constexpr size_t kReadBlock = 1024 * 1024;
-constexpr int kWaitSliceMs = 50;
-
 // A SHA-256 digest in base64 without its one '=' of padding.
 constexpr size_t kFingerprintLength = 43;
 constexpr std::string_view kFingerprintPrefix = "SHA256:";
-
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool isBase64(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
 }
 
-// The fingerprint as ssh-keygen prints it, from what an administrator pasted: the prefix is
-// optional and so is the padding.
+// curl reads known_hosts quietly and would take an unreadable file for an empty one.
+void checkReadable(const std::string& path) {
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file)
+        throw fileError("open", path, errno);
+}
+
+// A path argument of curl's SFTP quote commands, quoted so that blanks and quotes survive.
+std::string quoted(std::string_view path) {
+    std::string out = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+} // namespace
+
 std::string expectedFingerprint(const std::string& setting) {
     if (setting.empty())
         return {};
@@ -53,17 +64,13 @@ std::string expectedFingerprint(const std::string& setting) {
     return std::string(kFingerprintPrefix) + std::string(digest);
 }
 
-// A private key that others can read is no longer private; ssh refuses to use one, and so do we.
-void checkKeyFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+void checkPrivateKey(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
         throw fileError("open", path, errno);
     struct stat status {};
-    const int statted = ::fstat(fd, &status);
-    const int error = errno;
-    ::close(fd);
-    if (statted != 0)
-        throw fileError("open", path, error);
+    if (::fstat(fd.get(), &status) != 0)
+        throw fileError("open", path, errno);
     if ((status.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
@@ -73,42 +80,6 @@ void checkKeyFile(const std::string& path) {
                     path + "\").");
     }
 }
-
-// curl reads known_hosts quietly and would take an unreadable file for an empty one.
-void checkReadable(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rbe"));
-    if (!file)
-        throw fileError("open", path, errno);
-}
-
-// Every byte other than letters, digits, "-._~" and '/' percent-encoded, as curl decodes it.
-void appendEncoded(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~' || c == '/') {
-            out += c;
-        } else {
-            const auto b = static_cast<std::uint8_t>(c);
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 0x0F];
-        }
-    }
-}
-
-// A path argument of curl's SFTP quote commands, quoted so that blanks and quotes survive.
-std::string quoted(std::string_view path) {
-    std::string out = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-} // namespace
 
 std::string sshFingerprint(const unsigned char* key, std::size_t length) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -124,46 +95,20 @@ std::string sshFingerprint(const unsigned char* key, std::size_t length) {
     return std::string(kFingerprintPrefix) + text;
 }
 
-struct SftpClient::Session {
+struct SftpClient::Session : CurlSession {
     explicit Session(SftpSettings s) : settings(std::move(s)) {}
 
     SftpSettings settings;
-    CurlMulti multi; // first, so that it goes last, ending a connection still open
-    std::optional<CurlHandle> curl;
-    Waiting waiting;
-    std::chrono::steady_clock::time_point lastWaited;
-
-    std::FILE* source = nullptr;
-    int readError = 0;
-    const Progress* progress = nullptr;
-    std::int64_t reported = 0;
-    std::exception_ptr callbackError;
-
     // The fingerprint setting as ssh-keygen prints it; empty when not given.
     std::string expectedHostKey;
     // Why the host key was refused, for a message better than curl's.
     std::string hostKeyProblem;
-    bool refusedConnection = false;
 
-    CurlHandle& handle() {
-        if (!multi) {
-            multi.reset(curl_multi_init());
-            if (!multi)
-                throw Error("curl_multi_init failed", CURLE_FAILED_INIT);
-        }
-        if (!curl) {
-            CurlHandle fresh;
-            configure(fresh);
-            curl = std::move(fresh);
-        }
-        return *curl;
-    }
-
-    void configure(CurlHandle& h) {
+    void configure(CurlHandle& h) override {
         // The settings are checked before anything goes on the network.
         const std::string expected = expectedFingerprint(settings.hostKeySha256);
         if (!settings.keyFile.empty())
-            checkKeyFile(settings.keyFile);
+            checkPrivateKey(settings.keyFile);
         if (!settings.knownHosts.empty())
             checkReadable(settings.knownHosts);
 
@@ -189,24 +134,17 @@ struct SftpClient::Session {
             h.set(CURLOPT_SSH_HOSTKEYDATA, this);
         }
         expectedHostKey = expected;
-        h.set(CURLOPT_PROXY, "");
-        h.set(CURLOPT_NOPROXY, "*");
         const long timeout = static_cast<long>(settings.replyTimeout.count());
         h.set(CURLOPT_CONNECTTIMEOUT, timeout);
         h.set(CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
         h.set(CURLOPT_LOW_SPEED_LIMIT, 1L);
         h.set(CURLOPT_LOW_SPEED_TIME, timeout);
         h.set(CURLOPT_FTP_CREATE_MISSING_DIRS, long{CURLFTP_CREATE_DIR_NONE});
-        h.set(CURLOPT_READFUNCTION, &Session::readSource);
-        h.set(CURLOPT_READDATA, this);
-        h.set(CURLOPT_XFERINFOFUNCTION, &Session::onProgress);
-        h.set(CURLOPT_XFERINFODATA, this);
-        h.set(CURLOPT_NOPROGRESS, 0L);
-        // A directory listing or the answer to "pwd" would otherwise go to standard output.
-        h.set(CURLOPT_WRITEFUNCTION, &Session::discard);
-        h.set(CURLOPT_HEADERFUNCTION, &Session::discard);
-        h.set(CURLOPT_OPENSOCKETDATA, this);
+        if (settings.maxRate > 0)
+            h.set(CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(settings.maxRate * 1024));
     }
+
+    void beforeRequest() override { hostKeyProblem.clear(); }
 
     // The server as known_hosts names it.
     std::string hostName() const {
@@ -224,10 +162,10 @@ struct SftpClient::Session {
             u += "/~"; // curl's name for the home folder
         else if (root.empty() || root.front() != '/')
             u += '/';
-        appendEncoded(u, root);
+        u += escapedPath(root);
         if (path.empty() || path.front() != '/')
             u += '/';
-        appendEncoded(u, path);
+        u += escapedPath(path);
         return u;
     }
 
@@ -245,56 +183,6 @@ struct SftpClient::Session {
                       std::string(path));
     }
 
-    CURLcode perform(CurlHandle& h) {
-        h.clearError();
-        callbackError = nullptr;
-        hostKeyProblem.clear();
-        CURLM* m = multi.get();
-        if (const CURLMcode added = curl_multi_add_handle(m, h.get()); added != CURLM_OK)
-            throw Error(curl_multi_strerror(added), CURLE_FAILED_INIT);
-        struct Detach {
-            CURLM* m;
-            CURL* e;
-            ~Detach() { curl_multi_remove_handle(m, e); }
-        } detach{m, h.get()};
-        for (int running = 1;;) {
-            if (const CURLMcode mc = curl_multi_perform(m, &running); mc != CURLM_OK)
-                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
-            rethrowParked();
-            if (!running)
-                break;
-            int active = 0;
-            if (const CURLMcode mc = curl_multi_poll(m, nullptr, 0, kWaitSliceMs, &active); mc != CURLM_OK)
-                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
-            if (active == 0 && waiting)
-                waiting();
-        }
-        CURLcode code = CURLE_OK;
-        int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(m, &left))
-            if (message->msg == CURLMSG_DONE && message->easy_handle == h.get())
-                code = message->data.result;
-        return code;
-    }
-
-    void rethrowParked() {
-        if (std::exception_ptr error = std::exchange(callbackError, nullptr))
-            std::rethrow_exception(error);
-    }
-
-    // A request with no body: curl connects where it must, runs the commands set on the handle,
-    // opens what the URL names and transfers nothing.
-    CURLcode withoutBody(CurlHandle& h, std::string_view path) {
-        h.set(CURLOPT_URL, url(path).c_str());
-        h.set(CURLOPT_UPLOAD, 0L);
-        h.set(CURLOPT_NOBODY, 1L);
-        struct Reset {
-            CurlHandle& h;
-            ~Reset() { h.reset(CURLOPT_NOBODY, 0L); }
-        } reset{h};
-        return perform(h);
-    }
-
     CURLcode command(const std::string& line) {
         CurlHandle& h = handle();
         CurlList list(curl_slist_append(nullptr, line.c_str()));
@@ -305,15 +193,17 @@ struct SftpClient::Session {
             CurlHandle& h;
             ~Reset() { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); }
         } reset{h};
-        return withoutBody(h, "/");
+        return withoutBody(h, url("/"));
     }
 
-    Error failure(CURLcode code) const {
+    // A refused host key is ours to report and no new try cures it; what the server or the
+    // network did is a TransferError, which a new try may.
+    [[noreturn]] void fail(CURLcode code) const {
         if (!hostKeyProblem.empty())
-            return Error(hostKeyProblem, code);
-        if (std::string text = curl->errorText(); !text.empty())
-            return Error(text, code);
-        return Error(curl_easy_strerror(code), code);
+            throw Error(hostKeyProblem, code);
+        if (std::string text = curl ? curl->errorText() : std::string(); !text.empty())
+            throw TransferError(text, code, 0);
+        throw TransferError(curl_easy_strerror(code), code, 0);
     }
 
     // Whether the key offered, with this fingerprint, may be trusted; else why not.
@@ -359,49 +249,6 @@ struct SftpClient::Session {
             return CURLKHSTAT_REJECT;
         }
     }
-
-    static size_t readSource(char* buffer, size_t size, size_t count, void* userp) {
-        auto* session = static_cast<Session*>(userp);
-        if (!session->source)
-            return 0;
-        const size_t read = std::fread(buffer, 1, size * count, session->source);
-        if (read == 0 && std::ferror(session->source)) {
-            session->readError = errno != 0 ? errno : EIO;
-            return CURL_READFUNC_ABORT;
-        }
-        return read;
-    }
-
-    static size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
-
-    static int onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
-        auto* session = static_cast<Session*>(userp);
-        try {
-            if (!session->progress || sent <= session->reported) {
-                // curl runs parts of the SSH exchange inside one call, where only this callback
-                // runs: the caller is serviced from here too, at the pace of the waiting slices.
-                const auto now = std::chrono::steady_clock::now();
-                if (session->waiting && now - session->lastWaited >= std::chrono::milliseconds(kWaitSliceMs)) {
-                    session->lastWaited = now;
-                    session->waiting();
-                }
-                return 0;
-            }
-            session->reported = sent;
-            if (*session->progress)
-                (*session->progress)(static_cast<std::int64_t>(sent));
-        } catch (...) {
-            // Exceptions must not cross curl's C frames: park it and abort the transfer.
-            session->callbackError = std::current_exception();
-            return 1;
-        }
-        return 0;
-    }
-
-    static curl_socket_t refuseSocket(void* userp, curlsocktype, curl_sockaddr*) {
-        static_cast<Session*>(userp)->refusedConnection = true;
-        return CURL_SOCKET_BAD;
-    }
 };
 
 SftpClient::SftpClient(SftpSettings settings) : session_(std::make_unique<Session>(std::move(settings))) {}
@@ -420,60 +267,23 @@ void SftpClient::connect() {
     CurlHandle& h = s.handle();
     // The root folder opened and nothing read: curl connects, checks the host key, logs in and
     // keeps the connection.
-    if (const CURLcode code = s.withoutBody(h, "/"); code != CURLE_OK)
-        throw s.failure(code);
+    if (const CURLcode code = s.withoutBody(h, s.url("/")); code != CURLE_OK)
+        s.fail(code);
 }
 
 void SftpClient::store(const std::string& localPath, const std::string& remotePath, const Progress& progress) {
     Session& s = session();
-    CurlHandle& h = s.handle();
-
-    File file(std::fopen(localPath.c_str(), "rbe"));
-    if (!file)
-        throw fileError("open", localPath, errno);
-    std::setvbuf(file.get(), nullptr, _IOFBF, kReadBlock);
-    struct stat status {};
-    if (::fstat(::fileno(file.get()), &status) != 0)
-        throw fileError("open", localPath, errno);
-
-    h.set(CURLOPT_URL, s.url(remotePath).c_str());
-    h.set(CURLOPT_NOBODY, 0L);
-    h.set(CURLOPT_UPLOAD, 1L);
-    h.set(CURLOPT_APPEND, 0L);
-    h.set(CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
-    h.set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
-
-    s.source = file.get();
-    s.readError = 0;
-    s.progress = &progress;
-    s.reported = 0;
-    struct Reset {
-        Session& s;
-        ~Reset() {
-            s.source = nullptr;
-            s.progress = nullptr;
-            s.curl->reset(CURLOPT_UPLOAD, 0L);
-        }
-    } reset{s};
-    const CURLcode code = s.perform(h);
-
-    if (s.readError != 0)
-        throw fileError("read", localPath, s.readError, code);
-    if (code != CURLE_OK)
-        throw s.failure(code);
+    if (const CURLcode code = s.storeFile(s.handle(), localPath, s.url(remotePath), progress); code != CURLE_OK)
+        s.fail(code);
 }
 
 std::optional<std::int64_t> SftpClient::remoteSize(const std::string& remotePath) {
     Session& s = session();
     CurlHandle& h = s.handle();
     // Opening the file without reading it: curl asks its attributes, the size among them.
-    if (const CURLcode code = s.withoutBody(h, remotePath); code != CURLE_OK)
-        throw s.failure(code);
-    curl_off_t length = -1;
-    curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    if (length < 0)
-        return std::nullopt;
-    return static_cast<std::int64_t>(length);
+    if (const CURLcode code = s.withoutBody(h, s.url(remotePath)); code != CURLE_OK)
+        s.fail(code);
+    return CurlSession::contentLength(h);
 }
 
 void SftpClient::rename(const std::string& from, const std::string& to) {
@@ -481,26 +291,44 @@ void SftpClient::rename(const std::string& from, const std::string& to) {
     const CURLcode code = s.command("rename " + s.commandPath(from) + " " + s.commandPath(to));
     if (code == CURLE_OK)
         return;
-    Error error = s.failure(code);
-    if (code != CURLE_QUOTE_ERROR)
-        throw error;
-    // SFTP's plain rename says only "failure" when the target exists; asking after it tells that
-    // case from the others.
-    bool targetExists = false;
     try {
-        targetExists = s.withoutBody(s.handle(), to) == CURLE_OK;
-    } catch (const Error&) {
-        // The rename's own error says more than the question's.
+        s.fail(code);
+    } catch (const TransferError& error) {
+        if (code != CURLE_QUOTE_ERROR)
+            throw;
+        // SFTP's plain rename says only "failure" when the target exists; asking after it tells
+        // that case from the others.
+        bool targetExists = false;
+        try {
+            targetExists = s.withoutBody(s.handle(), s.url(to)) == CURLE_OK;
+        } catch (const Error&) {
+            // The rename's own error says more than the question's.
+        }
+        if (targetExists)
+            throw RenameRefused(error.what(), error.code(), 0);
+        throw;
     }
-    if (targetExists)
-        throw RenameRefused(error.what(), error.code(), 0);
-    throw error;
 }
 
 void SftpClient::remove(const std::string& remotePath) {
     Session& s = session();
     if (const CURLcode code = s.command("rm " + s.commandPath(remotePath)); code != CURLE_OK)
-        throw s.failure(code);
+        s.fail(code);
+}
+
+std::vector<std::string> SftpClient::list(const std::string& folder) {
+    Session& s = session();
+    std::vector<std::string> names;
+    // A URL that ends in '/' names a folder, which curl lists; with DIRLISTONLY, names alone.
+    if (const CURLcode code =
+            s.listNames(s.handle(), s.url(folder.empty() || folder.back() != '/' ? folder + '/' : folder), names);
+        code != CURLE_OK)
+        s.fail(code);
+    return names;
+}
+
+bool SftpClient::encrypted() const {
+    return true;
 }
 
 void SftpClient::setWaiting(Waiting waiting) {
@@ -509,34 +337,20 @@ void SftpClient::setWaiting(Waiting waiting) {
 
 void SftpClient::quit() {
     Session& s = session();
-    if (!s.curl)
-        throw Error(kConnectionGone, CURLE_COULDNT_CONNECT);
-    CurlHandle& h = *s.curl;
-    // A harmless command on the open connection, which forbidding reuse makes curl end properly
-    // afterwards. A dead connection would make curl quietly open a new one just for this; refusing
-    // new sockets turns that into an error instead.
-    h.set(CURLOPT_FORBID_REUSE, 1L);
-    h.set(CURLOPT_OPENSOCKETFUNCTION, &Session::refuseSocket);
-    s.refusedConnection = false;
-    struct Reset {
-        CurlHandle& h;
-        ~Reset() {
-            h.reset(CURLOPT_OPENSOCKETFUNCTION, static_cast<curl_opensocket_callback>(nullptr));
-            h.reset(CURLOPT_FORBID_REUSE, 0L);
-        }
-    } reset{h};
-    const CURLcode code = s.command("pwd");
-    if (s.refusedConnection)
-        throw Error(kConnectionGone, code);
-    if (code != CURLE_OK)
-        throw s.failure(code);
+    // A harmless command, the last on the open connection, which curl then ends properly.
+    if (const CURLcode code = s.lastRequest(kConnectionGone, [&s](CurlHandle&) { return s.command("pwd"); });
+        code != CURLE_OK)
+        s.fail(code);
 }
 
 void SftpClient::close() noexcept {
-    if (session_) {
-        session_->curl.reset();
-        session_->multi.reset();
-    }
+    if (session_)
+        session_->close();
+}
+
+void SftpClient::abort() noexcept {
+    if (session_)
+        session_->abort();
 }
 
 } // namespace vela

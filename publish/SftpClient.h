@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
-#include "publish/FtpClient.h"
+#include "publish/UploadTransport.h"
 
 #include <chrono>
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vela {
 
@@ -31,54 +32,47 @@ struct SftpSettings {
     // How long to wait for the server: for the connection and SSH handshake, and for a stalled
     // transfer to move again.
     std::chrono::seconds replyTimeout{60};
+    // As FtpSettings: new tries after failures a later try could cure, the wait before each, and
+    // the most KB/s the store sends (0: no limit).
+    int retries = 0;
+    std::chrono::seconds retryWait{30};
+    std::int64_t maxRate = 0;
 };
 
 // One SFTP session with the publishing server, over libcurl's SSH. The server's host key is
 // checked before anything of ours (the login included) is sent.
 //
 // Remote paths are given as "/www/downloads/CasadoNo/BANCODADOS.gdb" and taken under the remote
-// root. Every failure throws vela::Error with curl's text, or with our own for a host key or key
-// file refused; its code is the CURLcode. Not for use from more than one thread, nor again from
+// root. A failure of the server or the network throws TransferError with curl's text; a host key or
+// key file refused throws vela::Error with our own; the code is the CURLcode. Not for use from more than one thread, nor again from
 // inside its own callbacks.
-class SftpClient {
+class SftpClient final : public UploadTransport {
 public:
-    using Progress = FtpClient::Progress;
-    using Waiting = FtpClient::Waiting;
-
     explicit SftpClient(SftpSettings settings);
-    ~SftpClient();
+    ~SftpClient() override;
     SftpClient(SftpClient&&) noexcept;
     SftpClient& operator=(SftpClient&&) noexcept;
     SftpClient(const SftpClient&) = delete;
     SftpClient& operator=(const SftpClient&) = delete;
 
-    // Connects, checks the host key and logs in; the connection stays open for what follows.
-    void connect();
-
-    // Sends the whole local file as a new file (created or truncated, never appended) under
-    // remotePath. No folder is created. Reconnects if the connection is gone. An exception thrown
-    // by progress aborts the transfer and comes out of store() unchanged; what was sent so far
-    // stays under remotePath.
-    void store(const std::string& localPath, const std::string& remotePath, const Progress& progress);
-
-    // The size of a stored file.
-    std::optional<std::int64_t> remoteSize(const std::string& remotePath);
-
-    // Renames a remote file. OpenSSH will not rename onto an existing file: when the rename fails
-    // and `to` exists, throws RenameRefused, so that the caller can move the old file away first.
-    void rename(const std::string& from, const std::string& to);
-
-    void remove(const std::string& remotePath);
-
-    // Runs about every 50 ms while the server is awaited. An exception thrown by it aborts the
-    // operation under way and comes out of it unchanged. Empty: nothing runs.
-    void setWaiting(Waiting waiting);
-
-    // Closes the open connection. Throws when it is already gone.
-    void quit();
-
-    // Drops the connection without reporting anything. The next connect() or store() starts afresh.
-    void close() noexcept;
+    // As UploadTransport says; what SFTP adds:
+    // - connect() checks the host key before the login;
+    // - store() leaves what was sent so far under remotePath when stopped;
+    // - rename() throws RenameRefused when the rename fails and `to` exists, as OpenSSH will not
+    //   rename onto an existing file;
+    // - list() leaves "." and ".." out; encrypted() is always true;
+    // - abort() resets the socket, without the SSH goodbye.
+    void connect() override;
+    void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) override;
+    std::optional<std::int64_t> remoteSize(const std::string& remotePath) override;
+    void rename(const std::string& from, const std::string& to) override;
+    void remove(const std::string& remotePath) override;
+    std::vector<std::string> list(const std::string& folder) override;
+    bool encrypted() const override;
+    void setWaiting(Waiting waiting) override;
+    void quit() override;
+    void close() noexcept override;
+    void abort() noexcept override;
 
 private:
     struct Session;
@@ -86,6 +80,15 @@ private:
 
     std::unique_ptr<Session> session_;
 };
+
+// The fingerprint setting as ssh-keygen prints it, from what an administrator pasted (the
+// "SHA256:" prefix and the padding are optional); empty for an empty setting. Throws Error naming
+// [ftp] host_key_sha256 when it is no SHA-256 fingerprint.
+std::string expectedFingerprint(const std::string& setting);
+
+// Throws Error when the private key file cannot be opened, or others than its owner may read it:
+// it is no longer private then, and ssh itself refuses such a key.
+void checkPrivateKey(const std::string& path);
 
 // The fingerprint of an SSH public key blob as `ssh-keygen -lf` shows it: "SHA256:" and the
 // digest in base64 without padding.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
 #include <utility>
 
@@ -40,8 +41,15 @@ bool leftover(std::string_view name, std::string_view base) {
 
 } // namespace
 
-UploadStep::UploadStep(UploadHost& host, FtpSettings settings, std::string localPath)
-    : host_(host), settings_(std::move(settings)), local_(std::move(localPath)) {}
+UploadStep::UploadStep(UploadHost& host, UploadSettings settings, std::string localPath)
+    : host_(host), settings_(std::move(settings)), local_(std::move(localPath)) {
+    std::visit(
+        [this](const auto& s) {
+            retries_ = s.retries;
+            retryWait_ = s.retryWait;
+        },
+        settings_);
+}
 
 void UploadStep::measure() {
     host_.setGaugePosition(0);
@@ -51,18 +59,26 @@ void UploadStep::measure() {
 }
 
 void UploadStep::connect() {
-    IdFTP1.emplace(settings_);
-    IdFTP1->setWaiting([this] { whileWaiting(); });
+    transport_ = std::visit(
+        [](const auto& s) -> std::unique_ptr<UploadTransport> {
+            if constexpr (std::is_same_v<std::decay_t<decltype(s)>, FtpSettings>)
+                return std::make_unique<FtpClient>(s);
+            else
+                return std::make_unique<SftpClient>(s);
+        },
+        settings_);
+    transport_->setWaiting([this] { whileWaiting(); });
     for (;;) {
         try {
-            IdFTP1->connect();
+            transport_->connect();
             break;
-        } catch (const FtpError& failure) {
+        } catch (const TransferError& failure) {
             if (!beginNewTry(failure))
                 throw;
         }
     }
-    if (settings_.tls == FtpSettings::Tls::Try && !IdFTP1->encrypted())
+    const auto* ftp = std::get_if<FtpSettings>(&settings_);
+    if (ftp && ftp->tls == FtpSettings::Tls::Try && !transport_->encrypted())
         host_.appendLog("Servidor sem TLS: enviando sem criptografia.");
 }
 
@@ -74,20 +90,20 @@ UploadResult UploadStep::send(std::string_view tradeName) {
         try {
             result = attempt(target);
             break;
-        } catch (const FtpError& failure) {
+        } catch (const TransferError& failure) {
             if (!beginNewTry(failure))
                 throw;
         }
     }
-    IdFTP1->quit();
+    transport_->quit();
     host_.appendLog("Exporta\xe7\xe3o Conclu\xed"
                     "da.");
     return result;
 }
 
 void UploadStep::close() noexcept {
-    if (IdFTP1)
-        IdFTP1->close();
+    if (transport_)
+        transport_->close();
 }
 
 void UploadStep::service() {
@@ -125,11 +141,11 @@ UploadResult UploadStep::attempt(const std::string& target) {
     try {
         host_.uploadBegan(size_);
         const auto started = std::chrono::steady_clock::now();
-        IdFTP1->store(local_, temporary, [this](std::int64_t bytes) { IdFTP1Work(bytes); });
+        transport_->store(local_, temporary, [this](std::int64_t bytes) { reportSent(bytes); });
         result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         result.bytes = size_;
         // A 226 reply is not proof enough that the whole file arrived.
-        if (auto size = IdFTP1->remoteSize(temporary); size && *size != size_)
+        if (auto size = transport_->remoteSize(temporary); size && *size != size_)
             throw Error("Tamanho remoto difere do local: " + std::to_string(*size) + " / " + std::to_string(size_));
     } catch (...) {
         // Half a file, or one that is not ours to trust: nothing to keep.
@@ -157,7 +173,7 @@ UploadResult UploadStep::attempt(const std::string& target) {
     return result;
 }
 
-void UploadStep::IdFTP1Work(std::int64_t bytesSoFar) {
+void UploadStep::reportSent(std::int64_t bytesSoFar) {
     host_.setGaugePosition(scale_->position(bytesSoFar));
     host_.appendLog(std::to_string(bytesSoFar));
     host_.uploadProgress(bytesSoFar, size_);
@@ -166,24 +182,24 @@ void UploadStep::IdFTP1Work(std::int64_t bytesSoFar) {
 
 void UploadStep::publish(const std::string& temporary, const std::string& aside, const std::string& target) {
     try {
-        IdFTP1->rename(temporary, target);
+        transport_->rename(temporary, target);
         return;
     } catch (const RenameRefused&) {
         // Refused, as servers do that will not rename onto an existing file: the published file
         // steps aside first, and comes back if the new one cannot take its place.
     }
-    IdFTP1->rename(target, aside);
+    transport_->rename(target, aside);
     try {
-        IdFTP1->rename(temporary, target);
+        transport_->rename(temporary, target);
     } catch (...) {
         try {
-            IdFTP1->rename(aside, target);
+            transport_->rename(aside, target);
         } catch (...) {
             // Nothing lies at the published name now: both files stay for the next run.
         }
         throw;
     }
-    cleanUp([&] { IdFTP1->remove(aside); });
+    cleanUp([&] { transport_->remove(aside); });
 }
 
 void UploadStep::removeLeftovers(const std::string& target) {
@@ -192,8 +208,8 @@ void UploadStep::removeLeftovers(const std::string& target) {
     const std::string base = target.substr(slash + 1);
     std::vector<std::string> names;
     try {
-        names = IdFTP1->list(folder);
-    } catch (const FtpError&) {
+        names = transport_->list(folder);
+    } catch (const TransferError&) {
         return; // best effort: the store tells what is wrong with the folder
     }
     // Without a published file, what an earlier run left may be the only whole database.
@@ -203,8 +219,8 @@ void UploadStep::removeLeftovers(const std::string& target) {
         if (!leftover(name, base))
             continue;
         try {
-            IdFTP1->remove(folder + name);
-        } catch (const FtpError&) {
+            transport_->remove(folder + name);
+        } catch (const TransferError&) {
             // Another try stores under another name.
         }
     }
@@ -212,7 +228,7 @@ void UploadStep::removeLeftovers(const std::string& target) {
 
 void UploadStep::discard(const std::string& temporary) noexcept {
     // On the same connection when it is still usable, else on a new one.
-    cleanUp([&] { IdFTP1->remove(temporary); });
+    cleanUp([&] { transport_->remove(temporary); });
 }
 
 bool UploadStep::cleanUp(const std::function<void()>& work) noexcept {
@@ -229,7 +245,7 @@ bool UploadStep::cleanUp(const std::function<void()>& work) noexcept {
     // The connection may still wait for the server: nothing after this must wait on it again,
     // not even curl's QUIT when it goes.
     if (cleanupTimedOut_)
-        IdFTP1->abort();
+        transport_->abort();
     return done;
 }
 
@@ -237,22 +253,22 @@ bool UploadStep::finalNameTaken(const std::string& target) noexcept {
     const size_t slash = target.rfind('/');
     bool taken = false;
     cleanUp([&] {
-        const std::vector<std::string> names = IdFTP1->list(target.substr(0, slash + 1));
+        const std::vector<std::string> names = transport_->list(target.substr(0, slash + 1));
         taken = std::find(names.begin(), names.end(), target.substr(slash + 1)) != names.end();
     });
     return taken;
 }
 
-bool UploadStep::beginNewTry(const FtpError& failure) {
-    if (try_ > settings_.retries || !failure.transient())
+bool UploadStep::beginNewTry(const TransferError& failure) {
+    if (try_ > retries_ || !failure.transient())
         return false;
     ++try_;
     host_.appendLog(cp1252::fromUtf8(failure.what()));
-    host_.appendLog("Nova tentativa de envio (" + std::to_string(try_) + " de " + std::to_string(settings_.retries + 1) +
-                    ") em " + std::to_string(settings_.retryWait.count()) + " s");
+    host_.appendLog("Nova tentativa de envio (" + std::to_string(try_) + " de " + std::to_string(retries_ + 1) +
+                    ") em " + std::to_string(retryWait_.count()) + " s");
     // Afresh: the old connection may be broken, or busy with what failed.
-    IdFTP1->abort();
-    const auto until = std::chrono::steady_clock::now() + settings_.retryWait;
+    transport_->abort();
+    const auto until = std::chrono::steady_clock::now() + retryWait_;
     do {
         service();
         const auto left = until - std::chrono::steady_clock::now();

@@ -3,14 +3,18 @@
 #include "common/StepHost.h"
 #include "publish/FtpClient.h"
 #include "publish/GaugeScale.h"
+#include "publish/SftpClient.h"
+#include "publish/UploadTransport.h"
 
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 namespace vela {
 
@@ -28,6 +32,9 @@ public:
     }
 };
 
+// Where and how the file goes: FTP (or FTPS) or SFTP.
+using UploadSettings = std::variant<FtpSettings, SftpSettings>;
+
 struct UploadResult {
     std::int64_t bytes = 0;
     double seconds = 0; // the transfer of the file, from the STOR to its last byte acknowledged
@@ -40,12 +47,13 @@ struct UploadResult {
 inline constexpr std::string_view kTemporarySuffix = ".part";
 inline constexpr std::string_view kAsideSuffix = ".old";
 
-// Step 2: sends the mobile database to the company's folder on the publishing server. In stages,
+// Step 2: sends the mobile database to the company's folder on the publishing server, over FTP or
+// SFTP alike. In stages,
 // because the window handles a failure of each its own way: measure() (the file cannot be opened),
 // connect() (the server cannot be reached or refuses the login), send().
 class UploadStep {
 public:
-    UploadStep(UploadHost& host, FtpSettings settings, std::string localPath);
+    UploadStep(UploadHost& host, UploadSettings settings, std::string localPath);
 
     // Sets the gauge to 0 of the file's size. Throws Error("Cannot open file ...").
     void measure();
@@ -64,22 +72,24 @@ public:
 private:
     // The one place the window is serviced during the upload; a stop comes out of here.
     void service();
-    // Runs while the FTP client waits for the server: services the window, except in a clean-up,
+    // Runs while the transport waits for the server: services the window, except in a clean-up,
     // which only its time limit ends; during the swap a stop is held until the swap has ended.
     void whileWaiting();
 
     UploadResult attempt(const std::string& target);
-    void IdFTP1Work(std::int64_t bytesSoFar);
+    void reportSent(std::int64_t bytesSoFar);
     void publish(const std::string& temporary, const std::string& aside, const std::string& target);
     void removeLeftovers(const std::string& target);
     void discard(const std::string& temporary) noexcept;
     bool cleanUp(const std::function<void()>& work) noexcept;
     bool finalNameTaken(const std::string& target) noexcept;
-    bool beginNewTry(const FtpError& failure);
+    bool beginNewTry(const TransferError& failure);
     std::string runName(const std::string& target, std::string_view suffix) const;
 
     UploadHost& host_;
-    FtpSettings settings_;
+    UploadSettings settings_;
+    int retries_ = 0;
+    std::chrono::seconds retryWait_{};
     std::string local_;
     std::int64_t size_ = 0;
     int try_ = 1;
@@ -88,7 +98,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> cleanupUntil_;
     bool cleanupTimedOut_ = false;
     std::optional<GaugeScale> scale_;
-    std::optional<FtpClient> IdFTP1;
+    std::unique_ptr<UploadTransport> transport_;
 };
 
 } // namespace vela

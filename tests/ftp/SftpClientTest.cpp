@@ -229,6 +229,33 @@ TEST_F(Sftp, PasswordLogin) {
     EXPECT_THROW(SftpClient(settings).connect(), Error);
 }
 
+TEST_F(Sftp, ListsAFolderAndTellsWhichFailuresANewTryCouldCure) {
+    writeFile(onServer("/www/downloads/CasadoNo/BANCODADOS.gdb.41 2.part"), "x");
+    SftpClient sftp(server_->settings());
+    EXPECT_EQ(sftp.list("/www/downloads/CasadoNo"), std::vector<std::string>{"BANCODADOS.gdb.41 2.part"});
+    EXPECT_TRUE(sftp.encrypted());
+
+    const auto kind = [this](SftpSettings settings, const std::string& target) -> std::string {
+        try {
+            SftpClient(settings).store(localFile("x"), target, ignore());
+            return "stored";
+        } catch (const TransferError& e) {
+            return e.transient() ? "transient" : "lasting";
+        } catch (const Error&) {
+            return "ours"; // refused before the server was asked anything
+        }
+    };
+    SftpSettings stranger = server_->settings();
+    stranger.keyFile = server_->makeKey("stranger_key");
+    SftpSettings otherHost = server_->settings();
+    otherHost.hostKeySha256 = test::fingerprintOf(server_->makeKey("other_host_key") + ".pub");
+    EXPECT_EQ(kind(stranger, kTarget), "lasting");
+    EXPECT_EQ(kind(otherHost, kTarget), "ours");
+    EXPECT_EQ(kind(server_->settings(), "/www/nowhere/BANCODADOS.gdb"), "lasting");
+    server_->stopAndReadLog();
+    EXPECT_EQ(kind(server_->settings(), kTarget), "transient");
+}
+
 // A server that takes the connection and never says a word: the caller is serviced while curl
 // waits for the SSH greeting, and can stop the wait.
 TEST(SftpWaiting, TheCallerIsServicedWhileTheServerIsSilentAndCanStop) {
