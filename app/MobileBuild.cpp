@@ -1,6 +1,7 @@
 #include "app/MobileBuild.h"
 
 #include "common/Error.h"
+#include "common/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,15 +70,7 @@ void MobileBuild::publish() {
     if (::rename(from.constData(), to.constData()) != 0)
         throw fileError("rename", path_.toStdString(), errno);
     published_ = true;
-    const QByteArray folder = QFile::encodeName(QFileInfo(mobilePath_).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        throw fileError("flush", QFileInfo(mobilePath_).absolutePath().toStdString(), error);
-    }
-    ::close(fd);
+    syncToDisk(QFile::encodeName(QFileInfo(mobilePath_).absolutePath()).toStdString());
 }
 
 } // namespace vela

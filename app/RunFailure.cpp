@@ -25,20 +25,20 @@ namespace {
 std::optional<QString> writeFile(const QString& path, RunLog& log) {
     auto failure = [&path](int error) { return QString::fromUtf8(fileError("create", path.toStdString(), error).what()); };
     QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd)
         return failure(errno);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+    int error = ::fchmod(fd.get(), 0666 & ~mask) == 0 ? 0 : errno;
     log.writeContent([&](std::string_view bytes) {
-        if (error == 0 && !writeAll(fd, bytes))
+        if (error == 0 && !writeAll(fd.get(), bytes))
             error = errno;
     });
-    if (error == 0 && ::fsync(fd) != 0)
+    if (error == 0 && ::fsync(fd.get()) != 0)
         error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
+    if (const int closed = fd.close(); closed != 0 && error == 0)
+        error = closed;
     if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
         error = errno;
     if (error != 0) {

@@ -14,10 +14,7 @@ namespace vela {
 
 RunLock::RunLock(QString mobilePath) : mobilePath_(std::move(mobilePath)) {}
 
-RunLock::~RunLock() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+RunLock::~RunLock() = default;
 
 void RunLock::acquire() {
     if (depth_ > 0) {
@@ -27,20 +24,19 @@ void RunLock::acquire() {
     const QString path = mobilePath_ + QStringLiteral(".lock");
     // Read-only is enough for flock, and lets users who share the folder lock a file another of
     // them created.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd)
         throw fileError("create", path.toStdString(), errno);
     int rc;
-    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    while ((rc = ::flock(fd.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (rc != 0) {
         const int error = errno;
-        ::close(fd);
         if (error == EWOULDBLOCK)
             throw Error("Outra execução em andamento: " + mobilePath_.toStdString());
         throw fileError("lock", path.toStdString(), error);
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     depth_ = 1;
 }
 
@@ -48,8 +44,7 @@ void RunLock::release() {
     if (depth_ == 0 || --depth_ > 0)
         return;
     // Closing the only descriptor of the file drops the lock.
-    ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }
 
 } // namespace vela

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Files.h"
+
 #include <QString>
 
 namespace vela {
@@ -22,7 +24,7 @@ public:
 
 private:
     QString mobilePath_;
-    int fd_ = -1;
+    UniqueFd fd_;
     int depth_ = 0;
 };
 

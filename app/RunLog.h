@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Files.h"
+
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
@@ -31,11 +33,8 @@ public:
 private:
     void spill();
 
-    struct Close {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
     static constexpr size_t kChunk = 1 << 20;
-    std::unique_ptr<std::FILE, Close> file_;
+    UniqueFile file_;
     size_t written_ = 0; // bytes in the file
     std::string buffer_; // the bytes after them
 };

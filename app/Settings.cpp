@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "common/Error.h"
+#include "common/Files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,17 +64,18 @@ void checkFile(const QString& file, const QString& password, const struct stat& 
 // Opens the file as the reader will, so that an unreadable file is an error rather than a file
 // QSettings quietly takes for empty.
 struct stat statReadable(const QString& file) {
-    const QByteArray name = QFile::encodeName(file);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    const UniqueFd fd(::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const int error = fd < 0 ? errno : S_ISREG(status.st_mode) ? errno : EISDIR;
-        if (fd >= 0)
-            ::close(fd);
+    int error = 0;
+    if (!fd)
+        error = errno;
+    else if (::fstat(fd.get(), &status) != 0)
+        error = errno;
+    else if (!S_ISREG(status.st_mode))
+        error = EISDIR;
+    if (error != 0)
         refuse(QStringLiteral("Não foi possível ler a configuração \"%1\": %2")
                    .arg(QFileInfo(file).absoluteFilePath(), QString::fromLocal8Bit(std::strerror(error))));
-    }
-    ::close(fd);
     return status;
 }
 

@@ -1,6 +1,9 @@
 #include "common/Files.h"
 
+#include "common/Error.h"
+
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace vela {
@@ -47,6 +50,12 @@ bool writeAllAt(int fd, std::string_view bytes, off_t offset) noexcept {
     return writeLoop(bytes, [fd, offset](const char* p, size_t n, size_t done) {
         return ::pwrite(fd, p, n, offset + static_cast<off_t>(done));
     });
+}
+
+void syncToDisk(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0)
+        throw fileError("flush", path, errno);
 }
 
 } // namespace vela

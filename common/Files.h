@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <sys/types.h>
 #include <utility>
@@ -40,6 +41,10 @@ struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Flushes a file, or a folder's entries (a rename made durable), to the disk. Throws Error
+// "Cannot flush file ...".
+void syncToDisk(const std::string& path);
 
 // Writes all of bytes, through interruptions and short writes; false with errno set when the
 // system refuses (a write that takes nothing counts as EIO).

@@ -1,4 +1,5 @@
 #include "common/Error.h"
+#include "common/Files.h"
 #include "sync/TableCopier.h"
 #include "sync/Tables.h"
 
@@ -76,14 +77,7 @@ private:
 void flushToDisk(const std::string& path) {
     if (!std::filesystem::is_regular_file(path))
         return; // a database on a server: its own engine writes it
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        throw fileError("flush", path, error);
-    }
-    ::close(fd);
+    syncToDisk(path);
 }
 
 } // namespace
