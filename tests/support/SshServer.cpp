@@ -8,7 +8,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
@@ -63,6 +65,15 @@ std::string unfitForChroot(const fs::path& path) {
     return {};
 }
 
+// Where the server's folders go: the build folder, or /run when the build lies below a folder others
+// may write (a clone under /tmp).
+std::optional<fs::path> chrootBase() {
+    for (const fs::path& base : {fs::path(VELA_BINARY_DIR), fs::path("/run")})
+        if (unfitForChroot(base).empty())
+            return base;
+    return std::nullopt;
+}
+
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -106,11 +117,16 @@ std::string SshServer::unavailable() {
         return "the SFTP tests run sshd with a chroot, which needs root";
     if (::access(kSshd, X_OK) != 0)
         return std::string(kSshd) + " is missing (Debian's openssh-server)";
-    return unfitForChroot(fs::path(VELA_BINARY_DIR));
+    if (!chrootBase())
+        return unfitForChroot(fs::path(VELA_BINARY_DIR)) + ", and so is /run";
+    return {};
 }
 
 SshServer::SshServer() {
-    std::string tmpl = std::string(VELA_BINARY_DIR) + "/sshd-XXXXXX";
+    const std::optional<fs::path> base = chrootBase();
+    if (!base)
+        throw std::runtime_error(unavailable());
+    std::string tmpl = (*base / "vela-sshd-XXXXXX").string();
     if (!::mkdtemp(tmpl.data()))
         throw std::runtime_error("mkdtemp failed");
     dir_ = tmpl;
