@@ -53,6 +53,8 @@ RunController::Run::Run(RunController& c) : c_(c) {
 RunController::Run::~Run() {
     if (!held_)
         return;
+    // What the step opened is closed while the lock still keeps other runs away.
+    c_.closeStep();
     if (--c_.running_ == 0)
         c_.stop_.watch(nullptr);
     c_.runLock_.release();

@@ -90,6 +90,8 @@ void RunController::closeStep() noexcept {
     // Whatever the step opened is closed, so that an idle window holds no database file: a
     // scheduled run beside it opens the back office in embedded mode, and the upload opens the
     // mobile file alone. An unpublished build goes once nothing has it open.
+    if (!dm_)
+        return;
     try {
         dm_->release();
     } catch (const std::exception& e) {
@@ -104,10 +106,6 @@ bool RunController::runStep1() {
     Run run(*this);
     if (!run)
         return false;
-    struct Close {
-        RunController& w;
-        ~Close() { w.closeStep(); }
-    } close{*this};
     try {
         readMaquinas();
         prepareDatabases();
@@ -140,10 +138,6 @@ bool RunController::runStep2() {
     Run run(*this);
     if (!run)
         return false;
-    struct Close {
-        RunController& w;
-        ~Close() { w.closeStep(); }
-    } close{*this};
     std::optional<UploadStep> upload;
     try {
         upload.emplace(*this, uploadSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());

@@ -46,8 +46,6 @@ using FtpError = TransferError;
 // Not for use from more than one thread, nor again from inside its own progress callback.
 class FtpClient final : public UploadTransport {
 public:
-    // Waiting runs while connecting, logging in, waiting for a reply or for a stalled transfer.
-
     explicit FtpClient(FtpSettings settings);
     ~FtpClient() override;
     FtpClient(FtpClient&&) noexcept;
@@ -55,49 +53,24 @@ public:
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
 
-    // Opens the control connection and logs in; nothing is transferred. The connection stays
-    // open for store() and quit().
+    // As UploadTransport says; what FTP adds:
+    // - store() sends STOR (never an append or a resume) of the full path, without CWD;
+    // - remoteSize() asks SIZE; a server that knows no SIZE tells nothing;
+    // - rename() sends RNFR and RNTO, and throws RenameRefused when only RNTO was refused;
+    // - list() asks NLST; encrypted() is false when tls=try went on in clear text;
+    // - quit() throws when the server does not acknowledge the QUIT; close() still lets curl say
+    //   QUIT, waiting at most the reply timeout; abort() resets the sockets, which also ends a
+    //   transfer the server is still reading.
     void connect() override;
-
-    // Sends the whole local file, from its first byte, as a new file (STOR, never an append or a
-    // resume) under remotePath, an absolute UTF-8 path such as
-    // "/www/downloads/CasadoNo/BANCODADOS.gdb". No folder is created. Reuses the connection of
-    // connect(); if that is gone, connects and logs in again. An exception thrown by progress
-    // aborts the transfer and comes out of store() unchanged.
     void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) override;
-
-    // The size the server reports for a stored file (SIZE), or nothing when the server does not
-    // tell sizes.
     std::optional<std::int64_t> remoteSize(const std::string& remotePath) override;
-
-    // Renames a remote file (RNFR, RNTO). Throws RenameRefused when only RNTO was refused.
     void rename(const std::string& from, const std::string& to) override;
-
-    // Deletes a remote file (DELE).
     void remove(const std::string& remotePath) override;
-
-    // The names in a remote folder (NLST), without their folder.
     std::vector<std::string> list(const std::string& folder) override;
-
-    // Whether the connection last opened is protected by TLS: false when tls=try went on in clear
-    // text.
     bool encrypted() const override;
-
-    // An exception thrown by waiting aborts the operation under way and comes out of it unchanged.
-    // Empty: nothing runs.
     void setWaiting(Waiting waiting) override;
-
-    // Sends QUIT on the open connection and closes it. Throws when the connection is already gone
-    // or the server does not acknowledge the QUIT.
     void quit() override;
-
-    // Drops the connection without reporting anything; curl still says QUIT if it can, waiting at
-    // most the reply timeout for the answer. The next connect() or store() starts afresh.
     void close() noexcept override;
-
-    // Drops every connection at once, without QUIT and without waiting for the server: the
-    // sockets are reset, which also ends a transfer the server is still reading. The next
-    // request logs in again.
     void abort() noexcept override;
 
 private:

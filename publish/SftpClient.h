@@ -44,8 +44,8 @@ struct SftpSettings {
 //
 // Remote paths are given as "/www/downloads/CasadoNo/BANCODADOS.gdb" and taken under the remote
 // root. A failure of the server or the network throws TransferError with curl's text; a host key or
-// key file refused throws vela::Error with our own; the code is the CURLcode. Not for use from more than one thread, nor again from
-// inside its own callbacks.
+// key file refused throws vela::Error with our own; the code is the CURLcode. Not for use from more
+// than one thread, nor again from inside its own callbacks.
 class SftpClient final : public UploadTransport {
 public:
     explicit SftpClient(SftpSettings settings);
