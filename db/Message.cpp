@@ -69,7 +69,9 @@ const char* typeName(const Column& c) {
     }
 }
 
-Message::Message(Firebird::IMessageMetadata* metadata, fb::Status& st) : metadata_(metadata) {
+Message::Message(Firebird::IMessageMetadata* metadata, fb::Status& st) {
+    const fb::Handle<Firebird::IMessageMetadata> given(metadata);
+    layout_.reset(new MessageLayout(metadata, st));
     unsigned count = metadata->getCount(&st);
     columns_.resize(count);
     for (unsigned i = 0; i < count; ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Firebird.h"
+#include "db/MessageLayout.h"
 
 #include <cstdint>
 #include <memory>
@@ -28,14 +29,15 @@ const char* typeName(const Column& column);
 class Message {
 public:
     Message() = default;
-    // Reads the layout through the status of the statement's connection.
+    // Reads the layout through the status of the statement's connection. Takes the reference.
     Message(Firebird::IMessageMetadata* metadata, fb::Status& st);
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
     Message(Message&&) noexcept = default;
     Message& operator=(Message&&) noexcept = default;
 
-    Firebird::IMessageMetadata* metadata() const { return metadata_.get(); }
+    // The layout to hand to the engine with this message's buffer.
+    Firebird::IMessageMetadata* metadata() const { return layout_.get(); }
     unsigned char* data() { return buffer_.data(); }
     size_t size() const { return columns_.size(); }
     const Column& column(size_t i) const { return columns_[i]; }
@@ -63,7 +65,7 @@ public:
     void setBytes(size_t i, std::string_view bytes); // cut to the column's length
 
 private:
-    std::unique_ptr<Firebird::IMessageMetadata, fb::Releaser<Firebird::IMessageMetadata>> metadata_;
+    fb::Handle<MessageLayout> layout_;
     std::vector<Column> columns_;
     std::vector<unsigned char> buffer_;
 };
