@@ -23,6 +23,7 @@ public:
     void setGaugeMaximum(int maximum) override { gauge_.setMaxValue(maximum); }
     void stepGauge() override { gauge_.addProgress(1); }
     const GaugeValue& gauge() const override { return gauge_; }
+    bool showsGauge() const override { return false; }
     void showProgress(const QString&) override {}
     bool attended() const override { return false; }
     void showFailure(const QString& message) override;

@@ -70,6 +70,7 @@ public:
     void tableStarted(std::string_view title) override { progress_.tableStarted(title); }
     void rowCopied() override { progress_.rowCopied(); }
     void childRowCopied(std::int64_t rows, std::int64_t total) override { progress_.childRowCopied(rows, total); }
+    bool showsCounts() const override { return view_.showsGauge() || progress_.onTerminal(); }
     void uploadBegan(std::int64_t) override { progress_.uploadBegan(); }
     void uploadProgress(std::int64_t bytesSoFar, std::int64_t) override { progress_.bytesSent(bytesSoFar); }
     const StopToken* stopToken() const override { return &stop_; }

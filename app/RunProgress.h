@@ -25,6 +25,8 @@ public:
     explicit RunProgress(RunView& view);
 
     void setUnattended(bool unattended) { unattended_ = unattended; }
+    // Whether an unattended run's percentages reach a terminal.
+    bool onTerminal() const { return unattended_ && terminal_.active(); }
 
     void stepBegan(Step step);
     void stepEnded();

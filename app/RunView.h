@@ -24,6 +24,8 @@ public:
     virtual void setGaugeMaximum(int maximum) = 0; // throws as GaugeValue::setMaxValue
     virtual void stepGauge() = 0;
     virtual const GaugeValue& gauge() const = 0;
+    // Whether the gauge is seen: the window's always is, even drawn offscreen.
+    virtual bool showsGauge() const { return true; }
     // Progress shown after the fixed title; empty: the fixed title alone.
     virtual void showProgress(const QString& what) = 0;
 

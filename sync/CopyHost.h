@@ -27,6 +27,10 @@ public:
     // Between two long database calls of a table copy (a large sorted SELECT, then its count):
     // a chance to repaint that the once-per-row events do not give.
     virtual void betweenCalls() {}
+    // Whether anything shows the gauge and the child progress that the count queries size. Where
+    // nothing does (an unattended run with no terminal), a copy skips its counts: on a large back
+    // office they are a tenth of the run's work.
+    virtual bool showsCounts() const { return true; }
 };
 
 } // namespace vela

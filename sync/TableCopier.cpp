@@ -125,6 +125,8 @@ void TableCopier::openCursor() {
 }
 
 void TableCopier::openCount() {
+    if (!host_.showsCounts())
+        return;
     Query& c = objects_.conta;
     c.close();
     c.open();

@@ -121,6 +121,25 @@ TEST_F(Estados, GaugeStaysAtItsMaximumWhenTheCountIsShort) {
     EXPECT_EQ(query(mobile, "select count(*) from estado")[0][0], "3");
 }
 
+// Where nothing shows the gauge, the count is not run at all: a count that cannot run fails only the
+// copy whose gauge is seen.
+TEST_F(Estados, ACopyWhoseGaugeNobodySeesRunsNoCount) {
+    createSource("insert into estado (tid, uf, ativo) values (1, 'AA', 1);");
+    TableCopy copy = tables::estados;
+    copy.suffix = "SemConta";
+    copy.countSql = "select count(nope) from estado";
+    struct Unseen : test::RecordingHost {
+        bool showsCounts() const override { return false; }
+    } unseen;
+    start();
+    runTableCopy(copy, *dm, unseen);
+    finish();
+    EXPECT_EQ(query(mobile, "select uf from estado"), (std::vector<Row>{{"AA"}}));
+    start();
+    EXPECT_THROW(runTableCopy(copy, *dm, host), Error);
+    finish();
+}
+
 TEST_F(Estados, DeclaredFieldsAreCheckedAndSmallintRangeEnforced) {
     createSource("insert into estado (tid, uf, ativo, codibge) values (1, 'AA', 1, 40000);");
     auto failure = [&](TableCopy copy) -> std::string {

@@ -409,6 +409,8 @@ public:
     void setGaugeMaximum(int maximum) override { value.setMaxValue(maximum); }
     void stepGauge() override { value.addProgress(1); }
     const vela::GaugeValue& gauge() const override { return value; }
+    bool showsGauge() const override { return gaugeSeen; }
+    bool gaugeSeen = true;
     void showProgress(const QString&) override {}
     bool attended() const override { return person; }
     void showFailure(const QString& message) override { shown.push_back("failure " + message.toStdString()); }
@@ -440,6 +442,10 @@ TEST(RunSafety, TheRunControllerShowsAStepsFailureAndEndsAnUnattendedRunOnIt) {
     vela::RunController run(settings, view);
     view.run = &run;
     run.setDataModule(&dm);
+    // The counts are run for a gauge someone sees; standard error is no terminal here.
+    EXPECT_TRUE(run.showsCounts());
+    view.gaugeSeen = false;
+    EXPECT_FALSE(run.showsCounts());
 
     // With a person at the view, the failure waits there and the program goes on.
     view.person = true;
