@@ -29,7 +29,7 @@ public:
     virtual void betweenCalls() {}
     // Whether anything shows the gauge and the child progress that the count queries size. Where
     // nothing does (an unattended run with no terminal), a copy skips its counts: on a large back
-    // office they are a tenth of the run's work.
+    // office they are about 8 % of the run's work.
     virtual bool showsCounts() const { return true; }
 };
 
