@@ -3,6 +3,7 @@
 
 #include "app/Gauge.h"
 #include "app/NormalCursor.h"
+#include "app/RunLogBox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +15,14 @@
 #include <QScreen>
 
 namespace vela {
+
+namespace {
+
+// Wherever the window's code is, in the window's library or linked into a program, the run log can
+// show its tail in a box from the start.
+[[maybe_unused]] const bool logBoxInstalled = (installLogBox(&makeLogBox), true);
+
+} // namespace
 
 TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
     : QWidget(parent), Label1(new QLabel(QStringLiteral("Pasta Local:"), this)), Edit1(new QLineEdit(this)),
