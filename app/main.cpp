@@ -8,15 +8,18 @@
 #include "db/ModuloDadosCadastro.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -88,14 +91,19 @@ vela::WindowEntry loadWindow(QLibrary& library) {
     QStringList reasons;
     for (const QString& folder : {QFileInfo(program).path(), QStringLiteral(VELA_WINDOW_MODULE_DIR)}) {
         const QString path = folder + QLatin1Char('/') + QLatin1String(vela::kWindowModuleFile);
+        // QLibrary would try other names for a file that is not there and report the last of them.
+        struct stat status;
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+            reasons << QStringLiteral("\"%1\": %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            continue;
+        }
         library.setFileName(path);
         // Every symbol bound now: a library that does not fit the program fails here, not mid-run.
         library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
         if (auto entry = reinterpret_cast<vela::WindowEntry>(library.resolve(vela::kWindowEntry)))
             return entry;
         reasons << QStringLiteral("\"%1\": %2").arg(path, library.errorString());
-        if (QFileInfo::exists(path))
-            break;
+        break;
     }
     std::fprintf(stderr, "Não foi possível carregar a janela do programa: %s\n",
                  reasons.join(QStringLiteral("; ")).toLocal8Bit().constData());
