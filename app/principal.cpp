@@ -18,8 +18,9 @@ namespace vela {
 
 namespace {
 
-// Wherever the window's code is, in the window's library or linked into a program, the run log can
-// show its tail in a box from the start.
+// The run log shows its tail in a box as soon as the window's code is loaded, in the window's library
+// or linked into a program. Here, not beside the box's code: from a static library the linker takes
+// only the files something calls, and this one is always taken where there is a window.
 [[maybe_unused]] const bool logBoxInstalled = (installLogBox(&makeLogBox), true);
 
 } // namespace
