@@ -4,13 +4,6 @@
 #include "common/Error.h"
 #include "common/Files.h"
 
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextDocumentFragment>
-
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -75,14 +68,24 @@ void LogHead::readInto(std::string& out) const {
     read([&out](std::string_view bytes) { out.append(bytes); });
 }
 
-RunLog::RunLog(QPlainTextEdit* memo) : memo_(memo) {
-    // An undo history would keep every text the box was ever given, the lines moved to the head
-    // included, so memory would grow with the whole run and not with its shown tail (the same
-    // reason QPlainTextEdit drops undo when it keeps a maximum block count).
-    if (memo_)
-        memo_->setUndoRedoEnabled(false);
-    else
+namespace {
+
+LogBoxMaker logBoxMaker = nullptr;
+
+} // namespace
+
+void installLogBox(LogBoxMaker maker) {
+    logBoxMaker = maker;
+}
+
+RunLog::RunLog(QPlainTextEdit* memo) {
+    if (memo) {
+        if (!logBoxMaker)
+            throw Error("The run log was given a box, but the window's code that shows it is not loaded");
+        box_ = logBoxMaker(memo);
+    } else {
         head_.append("\r\n"); // the empty line an empty box holds, which every run log begins with
+    }
     sinceFlush_.start();
 }
 
@@ -108,7 +111,7 @@ void RunLog::flush() {
     sinceFlush_.restart();
     if (pendingLines_ == 0)
         return;
-    if (!memo_) {
+    if (!box_) {
         std::string_view lines(pending_.data(), pending_.size() - 2);
         const size_t at = lines.rfind("\r\n");
         lastLine_ = fromCp1252(at == std::string_view::npos ? lines : lines.substr(at + 2));
@@ -120,77 +123,18 @@ void RunLog::flush() {
     // Lines that would be trimmed again at once never go through the box: only the ones still
     // shown after this batch are laid out.
     std::string_view shown(pending_);
-    if (pendingLines_ > kShownLines) {
-        moveBoxToHead();
+    const bool longBatch = pendingLines_ > kShownLines;
+    if (longBatch) {
+        box_->moveTo(head_);
         size_t at = pending_.size() - 2;
         for (int n = 0; n < kShownLines; ++n)
             at = pending_.rfind("\r\n", at - 1);
         head_.append(std::string_view(pending_).substr(0, at + 2));
         shown = std::string_view(pending_).substr(at + 2);
     }
-    QString text = fromCp1252(shown.substr(0, shown.size() - 2));
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QTextDocument* doc = memo_->document();
-    if (doc->isEmpty() && pendingLines_ > kShownLines) {
-        doc->setPlainText(text);
-    } else {
-        // Appending at the end keeps whatever the user typed above; one insertion per batch.
-        QTextCursor cursor(doc);
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertBlock();
-        cursor.insertText(text);
-    }
+    box_->show(shown.substr(0, shown.size() - 2), longBatch, head_, kShownLines);
     pending_.clear();
     pendingLines_ = 0;
-    trim();
-    if (QScrollBar* bar = memo_->verticalScrollBar())
-        bar->setValue(bar->maximum());
-}
-
-namespace {
-
-// The text of a document split at its block separators.
-QStringList splitBlocks(const QString& raw) {
-    QStringList out;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= raw.size(); ++i) {
-        if (i == raw.size() || raw[i] == QChar::ParagraphSeparator || raw[i] == QLatin1Char('\n') ||
-            raw[i] == QChar::LineSeparator) {
-            out.append(raw.mid(start, i - start));
-            start = i + 1;
-        }
-    }
-    return out;
-}
-
-} // namespace
-
-void RunLog::trim() {
-    QTextDocument* doc = memo_->document();
-    int excess = doc->blockCount() - kShownLines;
-    if (excess < kShownLines)
-        return;
-    // Blocks are read and the selection is set by position: moving a cursor block by block lays
-    // out (shapes) every line it passes, which cost more than the whole table copy.
-    QTextBlock keep = doc->findBlockByNumber(excess);
-    for (QTextBlock block = doc->begin(); block != keep; block = block.next()) {
-        for (const QString& line : splitBlocks(block.text())) {
-            head_.append(toCp1252(line));
-            head_.append("\r\n");
-        }
-    }
-    QTextCursor cursor(doc);
-    cursor.setPosition(0);
-    cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
-}
-
-void RunLog::moveBoxToHead() {
-    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
-        head_.append(toCp1252(line));
-        head_.append("\r\n");
-    }
-    memo_->document()->clear();
 }
 
 QStringList splitLines(std::string_view text) {
@@ -205,10 +149,10 @@ QStringList splitLines(std::string_view text) {
 
 QString RunLog::lastLine() {
     flush();
-    if (!memo_)
+    if (!box_)
         return lastLine_;
     // The newest lines are always in the box.
-    return splitBlocks(memo_->document()->lastBlock().text()).last();
+    return box_->lastLine();
 }
 
 QStringList RunLog::lines() {
@@ -227,15 +171,12 @@ std::string RunLog::fileContent() {
 void RunLog::writeContent(const LogHead::Sink& sink) {
     flush();
     head_.read(sink);
-    if (!memo_) {
+    if (!box_) {
         sink("\r\n");
         return;
     }
     std::string box;
-    for (const QString& line : splitBlocks(memo_->document()->toRawText())) {
-        box += toCp1252(line);
-        box += "\r\n";
-    }
+    box_->appendTo(box);
     box += "\r\n";
     sink(box);
 }

@@ -39,6 +39,27 @@ private:
     std::string buffer_; // the bytes after them
 };
 
+// The run log's box as the run log uses it. The code that works the box is the window's
+// (RunLogBox.cpp), so that the run itself links no widget library: loading the window's code installs
+// it, and a box given to a run log before that is refused.
+class LogBox {
+public:
+    virtual ~LogBox() = default;
+    // Moves every line the box holds to head, each followed by CR LF, and empties the box.
+    virtual void moveTo(LogHead& head) = 0;
+    // Shows lines (Windows-1252, CR LF between them) after what the box holds, or in place of its
+    // text when it is empty and replacing is allowed; when the box then holds twice keep lines or
+    // more, all but the last keep move to head. The box's view follows its end.
+    virtual void show(std::string_view lines, bool replaceWhenEmpty, LogHead& head, int keep) = 0;
+    // The box's last line.
+    virtual QString lastLine() = 0;
+    // Appends each of the box's lines, followed by CR LF, to out.
+    virtual void appendTo(std::string& out) = 0;
+};
+
+using LogBoxMaker = std::unique_ptr<LogBox> (*)(QPlainTextEdit* memo);
+void installLogBox(LogBoxMaker maker);
+
 // The run log: the lines of Memo1. Appended lines are shown in batches (at most every ~50 ms) so
 // a long table copy is not bound by repaints. The box keeps only a few hundred lines, more than it
 // shows; older ones move, exactly as the box held them (typing included), into the head. Every
@@ -48,6 +69,7 @@ private:
 // Without a box (an unattended run without a display) every line goes straight to the head.
 class RunLog {
 public:
+    // memo may be null: no box. A box needs the window's code loaded (installLogBox).
     explicit RunLog(QPlainTextEdit* memo);
 
     void append(const QString& line);
@@ -67,12 +89,10 @@ public:
 
 private:
     void maybeFlush();
-    void trim();
-    void moveBoxToHead();
 
     static constexpr int kShownLines = 250;
 
-    QPlainTextEdit* memo_;
+    std::unique_ptr<LogBox> box_;
     LogHead head_;
     std::string pending_; // Windows-1252 lines not yet shown, each followed by CR LF
     int pendingLines_ = 0;

@@ -1,6 +1,10 @@
 #include "app/Startup.h"
 
+#include "db/ModuloDadosCadastro.h"
+
 #include <QtGlobal>
+
+#include <exception>
 
 #include <string>
 
@@ -39,6 +43,21 @@ void dropEnvironmentWarnings() {
 void choosePlainEventLoop() {
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+}
+
+std::optional<AppSettings> settingsOrReason(QString& reason) {
+    try {
+        return loadSettings();
+    } catch (const std::exception& e) {
+        reason = QString::fromUtf8(e.what());
+        return std::nullopt;
+    }
+}
+
+std::unique_ptr<TDMSistemaCadastro> dataModule(const AppSettings& settings) {
+    return std::make_unique<TDMSistemaCadastro>(TDMSistemaCadastro::Paths{
+        settings.sourceDatabase.toStdString(), settings.mobilePath().toStdString(), settings.sourceUser.toStdString(),
+        settings.sourcePassword.toStdString()});
 }
 
 } // namespace vela

@@ -1,8 +1,15 @@
 #pragma once
 
+#include "app/Settings.h"
+
 #include <QString>
 
+#include <memory>
+#include <optional>
+
 namespace vela {
+
+class TDMSistemaCadastro;
 
 // Keeps argv[1] as the process got it. Call before the QApplication is made: Qt takes its own
 // options (-reverse, -style ...) out of argv and out of the list it keeps, which would move a
@@ -20,5 +27,12 @@ void dropEnvironmentWarnings();
 // process events once per row, and a round of glib's costs about a quarter more. Call before the
 // QApplication is made.
 void choosePlainEventLoop();
+
+// The settings, or the reason they cannot be trusted; nothing is touched without them, the log
+// file included.
+std::optional<AppSettings> settingsOrReason(QString& reason);
+
+// The data module for the databases the settings name.
+std::unique_ptr<TDMSistemaCadastro> dataModule(const AppSettings& settings);
 
 } // namespace vela

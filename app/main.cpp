@@ -1,21 +1,25 @@
 #include "app/ConsoleView.h"
-#include "app/NormalCursor.h"
 #include "app/RunController.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "app/StopSignals.h"
-#include "app/principal.h"
+#include "app/WindowModule.h"
 #include "db/Firebird.h"
 #include "db/ModuloDadosCadastro.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -47,11 +51,6 @@ std::optional<int> answerInfoArgument(int argc, char** argv) {
     return std::nullopt;
 }
 
-bool headlessPlatform() {
-    return QGuiApplication::platformName() == QLatin1String("offscreen") ||
-           QGuiApplication::platformName() == QLatin1String("minimal");
-}
-
 // No display to draw on: none named, or Qt told to draw nowhere (offscreen, minimal).
 bool noDisplay() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM").split(':').first();
@@ -60,29 +59,12 @@ bool noDisplay() {
     return platform == "offscreen" || platform == "minimal";
 }
 
-// The settings, or the reason they cannot be trusted; nothing is touched without them, the log
-// file included.
-std::optional<vela::AppSettings> settingsOrReason(QString& reason) {
-    try {
-        return vela::loadSettings();
-    } catch (const std::exception& e) {
-        reason = QString::fromUtf8(e.what());
-        return std::nullopt;
-    }
-}
-
-std::unique_ptr<vela::TDMSistemaCadastro> dataModule(const vela::AppSettings& settings) {
-    return std::make_unique<vela::TDMSistemaCadastro>(vela::TDMSistemaCadastro::Paths{
-        settings.sourceDatabase.toStdString(), settings.mobilePath().toStdString(), settings.sourceUser.toStdString(),
-        settings.sourcePassword.toStdString()});
-}
-
 // An unattended run with nobody to see it: no window, no platform plugin, no fonts, no event round.
 int runWithoutWindow(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
     QString reason;
-    std::optional<vela::AppSettings> settings = settingsOrReason(reason);
+    std::optional<vela::AppSettings> settings = vela::settingsOrReason(reason);
     if (!settings) {
         std::fprintf(stderr, "%s\n", reason.toLocal8Bit().constData());
         return 1;
@@ -91,7 +73,7 @@ int runWithoutWindow(int argc, char** argv) {
     vela::RunController run(*settings, view);
     view.setRun(&run);
     vela::StopSignals stopSignals([&run] { run.requestStop(); });
-    auto DMSistemaCadastro = dataModule(*settings);
+    auto DMSistemaCadastro = vela::dataModule(*settings);
     run.setDataModule(DMSistemaCadastro.get());
     run.runUnattended();
     run.setDataModule(nullptr);
@@ -99,35 +81,33 @@ int runWithoutWindow(int argc, char** argv) {
     return run.ended() ? run.exitCode() : 1;
 }
 
-int runWindow(int argc, char** argv) {
-    // Scheduled runs often have no display: draw nowhere rather than fail to start.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
-    QString reason;
-    std::optional<vela::AppSettings> settings = settingsOrReason(reason);
-    if (!settings) {
-        if (headlessPlatform()) {
-            std::fprintf(stderr, "%s\n", reason.toLocal8Bit().constData());
-        } else {
-            vela::NormalCursor normal;
-            QMessageBox::critical(nullptr, QCoreApplication::applicationName(), reason);
+// The window's library: beside the program (a build tree, a program folder copied whole), else in
+// the package's private folder. Never looked for in the working folder or on the library path: a
+// program a scheduler starts must not run whatever code lies there. The first one present is the
+// one; a broken one is reported, not passed over for an older one that may not fit this program.
+// Nothing is touched before it is loaded, so a missing window leaves no log and no lock.
+vela::WindowEntry loadWindow(QLibrary& library) {
+    const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    QStringList reasons;
+    for (const QString& folder : {QFileInfo(program).path(), QStringLiteral(VELA_WINDOW_MODULE_DIR)}) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(vela::kWindowModuleFile);
+        // QLibrary would try other names for a file that is not there and report the last of them.
+        struct stat status;
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+            reasons << QStringLiteral("\"%1\": %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            continue;
         }
-        return 1;
+        library.setFileName(path);
+        // Every symbol bound now: a library that does not fit the program fails here, not mid-run.
+        library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+        if (auto entry = reinterpret_cast<vela::WindowEntry>(library.resolve(vela::kWindowEntry)))
+            return entry;
+        reasons << QStringLiteral("\"%1\": %2").arg(path, library.errorString());
+        break;
     }
-    vela::TfrmPrincipal frmPrincipal(*settings);
-    vela::StopSignals stopSignals([&frmPrincipal] { frmPrincipal.requestStop(); });
-    auto DMSistemaCadastro = dataModule(*settings);
-    frmPrincipal.setDataModule(DMSistemaCadastro.get());
-    frmPrincipal.show();
-    int code = frmPrincipal.ended() ? frmPrincipal.exitCode() : app.exec();
-    if (frmPrincipal.ended())
-        code = frmPrincipal.exitCode();
-    frmPrincipal.setDataModule(nullptr);
-    DMSistemaCadastro.reset(); // closing the mobile connection commits what is pending
-    return code;
+    std::fprintf(stderr, "Não foi possível carregar a janela do programa: %s\n",
+                 reasons.join(QStringLiteral("; ")).toLocal8Bit().constData());
+    return nullptr;
 }
 
 } // namespace
@@ -138,7 +118,16 @@ int main(int argc, char** argv) {
     vela::keepFirstArgument(argc, argv);
     vela::dropEnvironmentWarnings();
     vela::choosePlainEventLoop();
-    const int code = vela::unattendedArgument() && noDisplay() ? runWithoutWindow(argc, argv) : runWindow(argc, argv);
+    int code;
+    if (vela::unattendedArgument() && noDisplay()) {
+        code = runWithoutWindow(argc, argv);
+    } else {
+        QLibrary library;
+        const vela::WindowEntry window = loadWindow(library);
+        if (!window)
+            return 1;
+        code = window(argc, argv);
+    }
     vela::fb::shutdownEngine();
     return code;
 }

@@ -3,6 +3,7 @@
 
 #include "app/Gauge.h"
 #include "app/NormalCursor.h"
+#include "app/RunLogBox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +15,15 @@
 #include <QScreen>
 
 namespace vela {
+
+namespace {
+
+// The run log shows its tail in a box as soon as the window's code is loaded, in the window's library
+// or linked into a program. Here, not beside the box's code: from a static library the linker takes
+// only the files something calls, and this one is always taken where there is a window.
+[[maybe_unused]] const bool logBoxInstalled = (installLogBox(&makeLogBox), true);
+
+} // namespace
 
 TfrmPrincipal::TfrmPrincipal(const AppSettings& settings, QWidget* parent)
     : QWidget(parent), Label1(new QLabel(QStringLiteral("Pasta Local:"), this)), Edit1(new QLineEdit(this)),

@@ -14,8 +14,9 @@ set(VELA_MAINTAINER "atualizavela-movel maintainers <maintainers@users.noreply.c
     CACHE STRING "The package's Maintainer field")
 set(VELA_DEB_VERSION ${PROJECT_VERSION}-1)
 
-# Installing needs only the program and the template, not the tests and benchmarks: build those
-# two (scripts/package does) or everything before installing or packaging.
+# Installing needs only the program (whose build makes its window's library) and the template, not
+# the tests and benchmarks: build those two (scripts/package does) or everything before installing
+# or packaging.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(pkg ${CMAKE_CURRENT_LIST_DIR})
@@ -35,6 +36,10 @@ endforeach()
 
 set(doc ${CMAKE_INSTALL_DATADIR}/doc/atualizavela-movel)
 install(TARGETS atualizavela-movel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The window's library, in the private folder the program looks in (app/CMakeLists.txt); not
+# executable, as Debian installs shared libraries.
+install(TARGETS atualizavela-movel-janela LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/atualizavela-movel
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${CMAKE_BINARY_DIR}/VAZIO.GDB DESTINATION ${CMAKE_INSTALL_DATADIR}/atualizavela-movel
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 # It may hold passwords; postinst gives it to the service's group.
@@ -83,5 +88,5 @@ if(BUILD_TESTING)
   set_tests_properties(package_install package_units package_instances PROPERTIES FIXTURES_REQUIRED vela_deb)
   set_tests_properties(package_contents package_install package_units package_instances PROPERTIES
                        SKIP_RETURN_CODE 77 ENVIRONMENT
-                       "BUILD=${CMAKE_BINARY_DIR};OUT=${gen}/test;BIN_DIR=${VELA_BIN_DIR};DATA_DIR=${VELA_DATA_DIR};CONFIG_DIR=${VELA_CONFIG_DIR};STATE_DIR=${VELA_STATE_DIR};LOG_DIR=${VELA_LOG_DIR};UNIT_DIR=${VELA_SYSTEMD_UNIT_DIR};VERSION=${VELA_DEB_VERSION}")
+                       "BUILD=${CMAKE_BINARY_DIR};OUT=${gen}/test;BIN_DIR=${VELA_BIN_DIR};WINDOW_DIR=${VELA_WINDOW_MODULE_DIR};DATA_DIR=${VELA_DATA_DIR};CONFIG_DIR=${VELA_CONFIG_DIR};STATE_DIR=${VELA_STATE_DIR};LOG_DIR=${VELA_LOG_DIR};UNIT_DIR=${VELA_SYSTEMD_UNIT_DIR};VERSION=${VELA_DEB_VERSION}")
 endif()

@@ -261,3 +261,54 @@ TEST(App, HelpAndVersionAnswerWithoutAWindowOrAFile) {
     EXPECT_FALSE(fs::exists(in.logPath()));
     EXPECT_FALSE(fs::exists(in.mobilePath));
 }
+
+TEST(App, AnUnattendedRunWithoutADisplayLoadsNoWidgetOrGuiLibrary) {
+    Installation in;
+    in.createSource(kStates);
+    in.startFtp();
+    // The dynamic loader's own account of every library it maps, program start and dlopen alike.
+    const std::string trace = in.dir / "loader";
+    RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120),
+                         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"LD_DEBUG", "files"},
+                          {"LD_DEBUG_OUTPUT", trace}});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::string loaded;
+    for (const fs::directory_entry& e : fs::directory_iterator(in.dir.path()))
+        if (e.path().filename().string().rfind("loader.", 0) == 0)
+            loaded += readFile(e.path());
+    ASSERT_TRUE(contains(loaded, "file=libQt6Core.so.6")) << "no loader trace";
+    EXPECT_FALSE(contains(loaded, "libQt6Widgets"));
+    EXPECT_FALSE(contains(loaded, "libQt6Gui"));
+    EXPECT_FALSE(contains(loaded, "atualizavela-movel-janela"));
+}
+
+TEST(App, WithoutItsWindowLibraryTheWindowFailsBeforeAnyFileChanges) {
+    const std::string installed = std::string(VELA_WINDOW_MODULE_DIR) + "/atualizavela-movel-janela.so";
+    if (fs::exists(installed))
+        GTEST_SKIP() << "the package's window library is installed: " << installed;
+    Installation in;
+    in.createSource(kStates);
+    in.startFtp();
+    const std::string beside = in.dir / "atualizavela-movel-janela.so";
+    // Looked for beside the program, never on the library path.
+    fs::create_directory(in.dir / "lib");
+    fs::rename(beside, in.dir / "lib/atualizavela-movel-janela.so");
+    struct Case {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+    };
+    const Case cases[] = {{{}, {{"LD_LIBRARY_PATH", in.dir / "lib"}}},
+                          // Unattended with a display shows the window too.
+                          {{"EXECUTAR"}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}}}};
+    for (const Case& c : cases) {
+        RunResult r = in.run(c.args, std::chrono::seconds(20), c.env);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_TRUE(contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
+            << r.err;
+        EXPECT_TRUE(contains(r.err, "\"" + installed + "\": ")) << r.err;
+        EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
+        EXPECT_FALSE(fs::exists(in.logPath()));
+        EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)
+            << "only the template";
+    }
+}

@@ -203,6 +203,8 @@ std::vector<Row> query(const std::string& database, const std::string& sql) {
 Installation::Installation() {
     exe = dir / "atualizavela-movel";
     fs::copy_file(binaryDir() + "/atualizavela-movel", exe);
+    // The program and its window's library, a folder copied whole.
+    fs::copy_file(binaryDir() + "/atualizavela-movel-janela.so", dir / "atualizavela-movel-janela.so");
     mobileFolder = dir / "movel";
     fs::create_directories(mobileFolder + "/Banco");
     templatePath = mobileFolder + "/Banco/VAZIO.GDB";
