@@ -39,77 +39,15 @@ int MessageLayout::release() {
     return 0;
 }
 
-const MessageLayout::Field* MessageLayout::at(Firebird::CheckStatusWrapper* st, unsigned i) const {
-    if (i < fields_.size())
-        return &fields_[i];
+void MessageLayout::badIndex(LayoutStatus* st, unsigned i) {
     const ISC_STATUS error[] = {isc_arg_gds, isc_invalid_index_val, isc_arg_number, static_cast<ISC_STATUS>(i),
                                 isc_arg_end};
-    st->setErrors(error);
-    return nullptr;
+    st->status->setErrors(error);
 }
 
-const char* MessageLayout::getField(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->field.c_str() : nullptr;
-}
-
-const char* MessageLayout::getRelation(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->relation.c_str() : nullptr;
-}
-
-const char* MessageLayout::getOwner(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->owner.c_str() : nullptr;
-}
-
-const char* MessageLayout::getAlias(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->alias.c_str() : nullptr;
-}
-
-unsigned MessageLayout::getType(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->type : 0;
-}
-
-FB_BOOLEAN MessageLayout::isNullable(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f && (f->type & 1) ? FB_TRUE : FB_FALSE;
-}
-
-int MessageLayout::getSubType(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->subType : 0;
-}
-
-unsigned MessageLayout::getLength(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->length : 0;
-}
-
-int MessageLayout::getScale(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->scale : 0;
-}
-
-unsigned MessageLayout::getCharSet(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->charset : 0;
-}
-
-unsigned MessageLayout::getOffset(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->offset : 0;
-}
-
-unsigned MessageLayout::getNullOffset(Firebird::CheckStatusWrapper* st, unsigned i) {
-    const Field* f = at(st, i);
-    return f ? f->nullOffset : 0;
-}
-
-Firebird::IMetadataBuilder* MessageLayout::getBuilder(Firebird::CheckStatusWrapper* st) {
-    return source_->getBuilder(st);
+Firebird::IMetadataBuilder* MessageLayout::getBuilder(LayoutStatus* st) {
+    Firebird::CheckStatusWrapper wrapped(st->status);
+    return source_->getBuilder(&wrapped);
 }
 
 } // namespace vela
