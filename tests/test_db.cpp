@@ -44,6 +44,12 @@ TEST_F(Db, EveryTypeRoundTripsByteForByte) {
     Statement ins(c, "ins", "insert into t values (:i, :s, :b, :d, :n, :ts, :dt, :v, :c)");
     ins.prepare();
     Message& p = ins.params();
+    // The layout handed to the engine with the buffer answers as the statement described it, and a
+    // column it does not have is an error in the caller's status, not a read past its end.
+    fb::Status st;
+    EXPECT_EQ(p.metadata()->getType(&st, 8) & ~1u, unsigned{SQL_TEXT});
+    EXPECT_EQ(p.metadata()->getOffset(&st, 8), p.column(8).offset);
+    EXPECT_THROW(p.metadata()->getType(&st, 9), Error);
     p.setInt64(0, -7);
     p.setInt64(1, 32767);
     p.setInt64(2, 1LL << 40);
