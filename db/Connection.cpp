@@ -66,10 +66,17 @@ fb::Handle<Firebird::IAttachment> Connection::attachNew(const bool* forcedWrites
     dpb->insertString(&st, isc_dpb_lc_ctype, "NONE");
     if (forcedWrites)
         dpb->insertInt(&st, isc_dpb_force_write, *forcedWrites ? 1 : 0);
-    // The engine's page cache for a database this process opens itself: its default of 2,048 pages
-    // is most of a run's memory, and a copy that reads each page once gains nothing from it.
+    // The engine's settings for a database this process opens itself. Its page cache: the default of
+    // 2,048 pages is most of a run's memory, and a copy that reads each page once gains nothing from
+    // it. Its garbage collection: by the attachment that meets the garbage, with no thread of its own
+    // in this process, whose shutdown at the last detach was seen to wait forever.
+    std::string config;
     if (const std::string pages = param("CachePages"); !pages.empty())
-        dpb->insertString(&st, isc_dpb_config, ("DefaultDbCachePages=" + pages).c_str());
+        config += "DefaultDbCachePages=" + pages + "\n";
+    if (const std::string policy = param("GCPolicy"); !policy.empty())
+        config += "GCPolicy=" + policy + "\n";
+    if (!config.empty())
+        dpb->insertString(&st, isc_dpb_config, config.c_str());
     std::string database = param("Database");
     fb::Handle<Firebird::IProvider> provider(fb::master()->getDispatcher());
     return fb::Handle<Firebird::IAttachment>(

@@ -13,16 +13,18 @@ namespace {
 
 // A database opened by path is opened by this process's own engine; one named host:/path,
 // host/port:/path or inet://host/path lives on a server, whose cache other programs share and which
-// is not ours to size.
+// is not ours to size or to tune.
 bool embedded(const std::string& database) {
     const size_t colon = database.find(':');
     const bool driveLetter = colon == 1 && std::isalpha(static_cast<unsigned char>(database[0]));
     return database.empty() || database[0] == '/' || colon == std::string::npos || driveLetter;
 }
 
-std::vector<std::string> withCache(std::vector<std::string> params, const std::string& database, int pages) {
-    if (embedded(database))
+std::vector<std::string> withOwnEngineSettings(std::vector<std::string> params, const std::string& database, int pages) {
+    if (embedded(database)) {
         params.push_back("CachePages=" + std::to_string(pages));
+        params.push_back("GCPolicy=cooperative");
+    }
     return params;
 }
 
@@ -30,11 +32,11 @@ std::vector<std::string> withCache(std::vector<std::string> params, const std::s
 
 TDMSistemaCadastro::TDMSistemaCadastro(const Paths& paths)
     : FDConnectionBancoVela("FDConnectionBancoVela",
-                            withCache({"Database=" + paths.sourceDatabase, "User_Name=" + paths.sourceUser,
+                            withOwnEngineSettings({"Database=" + paths.sourceDatabase, "User_Name=" + paths.sourceUser,
                                        "Password=" + paths.sourcePassword, "DriverID=FB"},
                                       paths.sourceDatabase, kSourceCachePages)),
       FDConnectionBancoMovel("FDConnectionBancoMovel",
-                             withCache({"Database=" + paths.mobileDatabase, "User_Name=sysdba", "Password=quillfern",
+                             withOwnEngineSettings({"Database=" + paths.mobileDatabase, "User_Name=sysdba", "Password=quillfern",
                                         "DriverID=IB"},
                                        paths.mobileDatabase, kMobileCachePages)),
       FDTransactionBancoMovel(FDConnectionBancoMovel, Transaction::Mode::ReadCommitted),

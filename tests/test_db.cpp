@@ -5,9 +5,11 @@
 #include "db/NamedParams.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
+#include "sync/CopyRules.h"
 #include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
+
 
 using namespace vela;
 using vela::test::TempDir;
@@ -154,4 +156,17 @@ TEST_F(Db, TheProgramSizesThePageCacheOfTheDatabasesItOpensItself) {
     Query buffers(local.FDConnectionBancoMovel, "buffers", "select mon$page_buffers from mon$database");
     buffers.open();
     EXPECT_EQ(buffers.row().getInt64(0), TDMSistemaCadastro::kMobileCachePages);
+}
+
+// Garbage a read meets is collected by the reader: the engine starts no thread of its own for it in
+// this process, whose shutdown at the last detach could hang a scheduled run.
+TEST_F(Db, TheProgramsOwnEngineStartsNoGarbageCollectorThread) {
+    TDMSistemaCadastro dm({path, path});
+    Query system(dm.FDConnectionBancoVela, "system",
+                 "select cast(trim(mon$user) as varchar(31)) from mon$attachments where mon$system_flag = 1");
+    std::vector<std::string> threads;
+    for (system.open(); !system.eof(); system.next())
+        threads.emplace_back(readString(system.row(), 0));
+    EXPECT_EQ(threads, std::vector<std::string>{"Cache Writer"});
+    dm.release();
 }
