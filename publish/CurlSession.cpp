@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/ScopeExit.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -90,10 +91,7 @@ CURLcode CurlSession::withoutBody(CurlHandle& h, const std::string& url) {
     h.set(CURLOPT_URL, url.c_str());
     h.set(CURLOPT_UPLOAD, 0L);
     h.set(CURLOPT_NOBODY, 1L);
-    struct Reset {
-        CurlHandle& h;
-        ~Reset() { h.reset(CURLOPT_NOBODY, 0L); }
-    } reset{h};
+    const ScopeExit reset([&h] { h.reset(CURLOPT_NOBODY, 0L); });
     return perform(h);
 }
 
@@ -118,15 +116,12 @@ CURLcode CurlSession::storeFile(CurlHandle& h, const std::string& localPath, con
     readError = 0;
     progress = &onSent;
     reported = 0;
-    struct Reset {
-        CurlSession& s;
-        ~Reset() {
-            s.source = nullptr;
-            s.progress = nullptr;
-            if (s.curl)
-                s.curl->reset(CURLOPT_UPLOAD, 0L);
-        }
-    } reset{*this};
+    const ScopeExit reset([this] {
+        source = nullptr;
+        progress = nullptr;
+        if (curl)
+            curl->reset(CURLOPT_UPLOAD, 0L);
+    });
     CURLcode code = CURLE_OK;
     try {
         code = perform(h);
@@ -149,14 +144,11 @@ CURLcode CurlSession::listNames(CurlHandle& h, const std::string& url, std::vect
     h.set(CURLOPT_NOBODY, 0L);
     h.set(CURLOPT_DIRLISTONLY, 1L);
     listing = &text;
-    struct Reset {
-        CurlSession& s;
-        ~Reset() {
-            s.listing = nullptr;
-            if (s.curl)
-                s.curl->reset(CURLOPT_DIRLISTONLY, 0L);
-        }
-    } reset{*this};
+    const ScopeExit reset([this] {
+        listing = nullptr;
+        if (curl)
+            curl->reset(CURLOPT_DIRLISTONLY, 0L);
+    });
     if (const CURLcode code = perform(h); code != CURLE_OK)
         return code;
     for (size_t from = 0; from < text.size();) {
@@ -183,14 +175,11 @@ CURLcode CurlSession::lastRequest(const char* gone, const std::function<CURLcode
     h.set(CURLOPT_FORBID_REUSE, 1L);
     refuseSockets = true;
     refusedConnection = false;
-    struct Reset {
-        CurlSession& s;
-        ~Reset() {
-            s.refuseSockets = false;
-            if (s.curl)
-                s.curl->reset(CURLOPT_FORBID_REUSE, 0L);
-        }
-    } reset{*this};
+    const ScopeExit reset([this] {
+        refuseSockets = false;
+        if (curl)
+            curl->reset(CURLOPT_FORBID_REUSE, 0L);
+    });
     const CURLcode code = request(h);
     if (refusedConnection)
         throw Error(gone, code);

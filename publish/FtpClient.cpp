@@ -1,6 +1,7 @@
 #include "publish/FtpClient.h"
 
 #include "common/Error.h"
+#include "common/ScopeExit.h"
 #include "publish/CurlSession.h"
 #include "publish/FtpReplies.h"
 #include "publish/FtpUrl.h"
@@ -85,10 +86,7 @@ struct FtpClient::Session : CurlSession {
             list.reset(longer);
         }
         h.set(CURLOPT_QUOTE, list.get());
-        struct Reset {
-            CurlHandle& h;
-            ~Reset() { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); }
-        } reset{h};
+        const ScopeExit reset([&h] { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); });
         return withoutBody(h, url("/"));
     }
 

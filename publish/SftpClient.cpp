@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/ScopeExit.h"
 #include "publish/CurlSession.h"
 #include "publish/FtpUrl.h"
 
@@ -189,10 +190,7 @@ struct SftpClient::Session : CurlSession {
         if (!list)
             throw Error("curl_slist_append failed", CURLE_OUT_OF_MEMORY);
         h.set(CURLOPT_QUOTE, list.get());
-        struct Reset {
-            CurlHandle& h;
-            ~Reset() { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); }
-        } reset{h};
+        const ScopeExit reset([&h] { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); });
         return withoutBody(h, url("/"));
     }
 
