@@ -6,6 +6,23 @@
 
 namespace vela::bench::generator {
 
+namespace {
+
+// Children spread evenly over their parents, in key order: the parent of a child, and the position
+// of the child among its parent's (1 for the first), the item number a real order line has.
+struct Spread {
+    std::int64_t parent;
+    std::int64_t position;
+};
+
+Spread spread(std::int64_t child, std::int64_t parents, std::int64_t children) {
+    const std::int64_t parent = 1 + (child - 1) * parents / std::max<std::int64_t>(1, children);
+    const std::int64_t first = 1 + ((parent - 1) * children + parents - 1) / parents;
+    return {parent, child - first + 1};
+}
+
+} // namespace
+
 void fillDailyTables(vela::Connection& db, Context& c) {
     Rng& r = c.rng;
     Text& t = c.text;
@@ -32,9 +49,8 @@ void fillDailyTables(vela::Connection& db, Context& c) {
               split("tid,tidpedido,tidproduto,codigointerno,codprodcliente,pp,valortotal,quantidade,dataentrega,"
                     "ativo,data,dataatualizacao,npedcli,item,nf,fonte"),
               c.itens, c, [&](RowWriter& w, std::int64_t tid, Context&) {
-                  std::int64_t order = 1 + (tid - 1) * c.pedidos / std::max<std::int64_t>(1, c.itens);
-                  std::int64_t first = 1 + ((order - 1) * c.itens + c.pedidos - 1) / c.pedidos;
-                  w.i32(tid).i32(order).i32(r.range(1, std::max<std::int64_t>(1, c.produtos)));
+                  const Spread item = spread(tid, c.pedidos, c.itens);
+                  w.i32(tid).i32(item.parent).i32(r.range(1, std::max<std::int64_t>(1, c.produtos)));
                   isNull(r, 0.02) ? w.null()
                                   : w.str(t.code("CI", r.range(1, std::max<std::int64_t>(1, c.produtos)), 7));
                   isNull(r, 0.2) ? w.null() : w.str(t.words(150, 6, 30));
@@ -45,7 +61,7 @@ void fillDailyTables(vela::Connection& db, Context& c) {
                   stamp(w);
                   stamp(w);
                   isNull(r, 0.3) ? w.null() : w.str(t.code("OC ", r.range(1, 999999), 6));
-                  w.i32(std::min<std::int64_t>(tid - first + 1, 32767));
+                  w.i32(std::min<std::int64_t>(item.position, 32767));
                   isNull(r, 0.5) ? w.null() : w.str(t.code("NF ", r.range(1, 999999), 6));
                   r.chance(0.9) ? w.null() : w.str("Importação");
               });
@@ -87,9 +103,8 @@ void fillDailyTables(vela::Connection& db, Context& c) {
                     "prazoentrega,data,dataatualizacao,ativo,npedcliente,totpp,item,feedconco,feedprazo,feedpreco,"
                     "feedritmo,feedprecovalor,feedperfo"),
               c.produtoscota, c, [&](RowWriter& w, std::int64_t tid, Context&) {
-                  std::int64_t quota = 1 + (tid - 1) * c.cotas / std::max<std::int64_t>(1, c.produtoscota);
-                  std::int64_t first = 1 + ((quota - 1) * c.produtoscota + c.cotas - 1) / c.cotas;
-                  w.i32(tid).i32(quota).i32(r.range(1, std::max<std::int64_t>(1, c.produtos)));
+                  const Spread product = spread(tid, c.cotas, c.produtoscota);
+                  w.i32(tid).i32(product.parent).i32(r.range(1, std::max<std::int64_t>(1, c.produtos)));
                   isNull(r, 0.02) ? w.null()
                                   : w.str(t.code("CI", r.range(1, std::max<std::int64_t>(1, c.produtos)), 7));
                   isNull(r, 0.3) ? w.null() : w.str(t.words(150, 6, 30));
@@ -104,7 +119,7 @@ void fillDailyTables(vela::Connection& db, Context& c) {
                   w.i32(ativo(r, 0.07));
                   isNull(r, 0.4) ? w.null() : w.str(t.code("OC ", r.range(1, 999999), 6));
                   isNull(r) ? w.null() : w.num2(pp * qty);
-                  w.i32(std::min<std::int64_t>(tid - first + 1, 32767));
+                  w.i32(std::min<std::int64_t>(product.position, 32767));
                   for (int f = 0; f < 4; ++f)
                       isNull(r, 0.3) ? w.null() : w.str(t.pick(pools.feedback));
                   isNull(r, 0.3) ? w.null() : w.num2(money(r, 3000));
