@@ -1,4 +1,5 @@
 // The real binary, end to end: modes, the run log file, maquinas.txt, the template copy, failures.
+#include "app/Settings.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
@@ -63,13 +64,34 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     EXPECT_EQ(in.log().substr(0, head.size()), head);
 }
 
-TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
+TEST(App, WithoutADisplayAnyOtherArgumentEndsAtOnceWithTheUsage) {
     Installation in;
     in.createSource(kStates);
-    for (std::vector<std::string> args :
-         {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {"-reverse", "EXECUTAR"}, {}}) {
-        RunResult r = in.run(args, std::chrono::milliseconds(1500));
-        EXPECT_TRUE(r.timedOut) << "argument list of " << args.size();
+    // Not even the settings are read: a file that does not exist is not what is reported.
+    const std::map<std::string, std::string> offscreen{{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}};
+    std::map<std::string, std::string> noVariables = offscreen;
+    noVariables.insert({{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+    const std::pair<std::vector<std::string>, std::map<std::string, std::string>> cases[] = {
+        {{}, offscreen},
+        {{}, noVariables},
+        {{"EXECUTA"}, offscreen},
+        {{"-V"}, offscreen},
+        {{"--bogus"}, offscreen},
+        {{"EXECUTAR "}, offscreen},
+        {{"-EXECUTAR"}, offscreen},
+        {{"x", "EXECUTAR"}, offscreen},
+        {{"-reverse", "EXECUTAR"}, noVariables},
+        {{"--CHECK"}, offscreen},
+        {{""}, offscreen}};
+    for (const auto& [args, env] : cases) {
+        const std::string form = args.empty() ? "(none)" : "\"" + args[0] + "\"";
+        RunResult r = in.run(args, std::chrono::seconds(1), env);
+        EXPECT_FALSE(r.timedOut) << form;
+        EXPECT_EQ(r.exitCode, 2) << form;
+        EXPECT_TRUE(contains(r.err, "sem tela: ")) << form << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "Uso: atualizavela-movel")) << form << ": " << r.err;
+        EXPECT_FALSE(contains(r.err, "none.ini")) << form << ": " << r.err;
+        EXPECT_EQ(r.out, "") << form;
         EXPECT_FALSE(fs::exists(in.logPath()));
         EXPECT_FALSE(fs::exists(in.mobilePath));
     }
@@ -115,7 +137,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(in.log(), "Banco Vazio pronto"));
     EXPECT_FALSE(contains(in.log(), "INICIO SINCRONIZA"));
     EXPECT_FALSE(contains(in.log(), "Salvando log em"));
-    EXPECT_TRUE(contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
+    EXPECT_TRUE(
+        contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
         << in.log(); // the failure ends the saved log
 
     // maquinas.txt in the working folder, none in the mobile folder.
@@ -125,7 +148,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
         << r.err;
     // Nothing was appended before the failure, which is the log's last line.
-    EXPECT_EQ(in.log(), "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
+    EXPECT_EQ(in.log(),
+              "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
 }
 
 TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
@@ -218,10 +242,19 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         std::string message;
         uid_t owner = 0;
     };
-    std::string badPort = good;
-    badPort.replace(badPort.find("port="), 5, "port=abc\n;");
+    // good's lines: [paths], mobile_folder, source_database, [ftp], host, port.
+    auto edited = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::string badPort = edited("port=", "port=abc\n;");
+    const std::string folder = "mobile_folder=" + in.mobileFolder;
     const Case cases[] = {
-        {"named file missing", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
+        {"named file missing",
+         good,
+         fs::perms(0644),
+         {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
          "\"" + (in.dir / "none.ini") + "\": No such file or directory"},
         {"named file unreadable", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir.path()}}, "Is a directory"},
         {"writable by all", good, fs::perms(0666), {}, "\"" + ini + "\" tem o modo 0666"},
@@ -230,23 +263,123 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         {"port not a number", badPort, fs::perms(0644), {}, "Valor inv\xc3\xa1lido em [ftp] port: abc"},
         {"password readable by others", good + "[source]\npassword=x\n", fs::perms(0644), {}, "tem o modo 0644"},
         {"owned by someone else", good, fs::perms(0644), {}, "pertence ao usu\xc3\xa1rio", 65534},
+        // A misspelt key would otherwise leave the program's own account in use.
+        {"password misspelt",
+         good + "pasword=segredo\n",
+         fs::perms(0640),
+         {},
+         "Chave desconhecida em [ftp] linha 7: pasword (password?) no arquivo \"" + ini + "\""},
+        {"host misspelt",
+         edited("host=", "hots="),
+         fs::perms(0644),
+         {},
+         "Chave desconhecida em [ftp] linha 5: hots (host?)"},
+        {"section misspelt",
+         edited("[ftp]", "[fpt]"),
+         fs::perms(0644),
+         {},
+         "Se\xc3\xa7\xc3\xa3o desconhecida na linha 4: [fpt] ([ftp]?) no arquivo \"" + ini + "\""},
+        {"saved as Windows-1252",
+         edited(folder, folder + "/Cota\xe7\xf5"
+                                 "es"),
+         fs::perms(0644),
+         {},
+         "\"" + ini + "\": a linha 2 n\xc3\xa3o est\xc3\xa1 em UTF-8; salve o arquivo como UTF-8"},
+        // curl would then wait for a silent server for ever.
+        {"timeout zero", good + "timeout=0\n", fs::perms(0644), {}, "Valor inv\xc3\xa1lido em [ftp] timeout: 0"},
     };
     for (const Case& c : cases) {
         writeFile(ini, c.content);
         fs::permissions(ini, c.mode);
         ASSERT_EQ(::chown(ini.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
         RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120), c.env);
-        EXPECT_EQ(r.exitCode, 1) << c.name;
+        EXPECT_EQ(r.exitCode, 2) << c.name;
         EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
         EXPECT_FALSE(fs::exists(in.logPath())) << c.name;
         EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)
             << c.name << ": only the template";
         EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads())) << c.name;
     }
-    writeFile(ini, good);
+    // No case got as far as the server.
+    EXPECT_EQ(countLines(in.ftpServer->stopAndReadLog(), "USER "), 0);
     fs::permissions(ini, fs::perms(0644));
     ASSERT_EQ(::chown(ini.c_str(), 0, static_cast<gid_t>(-1)), 0);
+    in.startFtp({"--make-folders"});
     EXPECT_EQ(in.run().exitCode, 0);
+}
+
+TEST(Settings, WhatIsReadIsWhatWasMeant) {
+    TempDir dir;
+    const std::string key = dir / "id_ed25519";
+    writeFile(key, "not read here");
+    int files = 0;
+    auto load = [&](const std::string& text, fs::perms mode = fs::perms(0600)) {
+        // A file of its own each time: QSettings keeps what it read of a path while its size and
+        // time stay the same.
+        const std::string ini = dir / (std::to_string(++files) + ".ini");
+        writeFile(ini, text);
+        fs::permissions(ini, mode);
+        return vela::loadSettingsFrom(QString::fromStdString(ini));
+    };
+    auto refusal = [&](const std::string& text) -> std::string {
+        try {
+            load(text);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "accepted";
+    };
+
+    // A byte-order mark, CR LF, comments, blanks around names, a quoted value holding , and ;, a
+    // line going on in the next: all read as before.
+    vela::AppSettings s = load("\xef\xbb\xbf; the settings\r\n[paths]\r\nmobile_folder = /m/Cota\xc3\xa7\xc3\xb5"
+                               "es ; where\r\n[ftp] ; the server\r\n  host=h\\\r\nost\r\npassword=\"a,b;c\"\r\n"
+                               "owner_check=off\r\n[paths]\r\nmetrics_file=/var/lib/x.prom\r\n");
+    EXPECT_EQ(s.mobileFolder.toStdString(), "/m/Cota\xc3\xa7\xc3\xb5"
+                                            "es");
+    EXPECT_EQ(s.ftpHost.toStdString(), "host");
+    EXPECT_EQ(s.ftpPassword.value_or(QString()).toStdString(), "a,b;c");
+    EXPECT_FALSE(s.ftpOwnerCheck);
+    EXPECT_EQ(s.metricsFile.toStdString(), "/var/lib/x.prom");
+    EXPECT_TRUE(load("[ftp]\nowner_check=on\n").ftpOwnerCheck);
+    EXPECT_TRUE(load("").ftpOwnerCheck);
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"[ftp]\nHost=h\n", "Chave desconhecida em [ftp] linha 2: Host (host?)"},
+        {"[paths]\nuser=x\n", "Chave desconhecida em [paths] linha 2: user ([source] user?)"},
+        {"host=h\n", "Chave fora de se\xc3\xa7\xc3\xa3o na linha 1: host ([ftp] host?)"},
+        {"[General]\n", "Se\xc3\xa7\xc3\xa3o desconhecida na linha 1: [General]"},
+        {"[ftp]\n#host=h\n", "Chave desconhecida em [ftp] linha 2: #host (host?)"},
+        {"[ftp]\nho%73t=h\n", "Chave desconhecida em [ftp] linha 2: ho%73t (host?)"},
+        {"[ftp]\nowner_check=yes\n", "Valor inv\xc3\xa1lido em [ftp] owner_check: yes"},
+        {"[ftp]\r\n\r\nhost=\xe9\r\n", "a linha 3 n\xc3\xa3o est\xc3\xa1 em UTF-8"},
+    };
+    for (const auto& [text, message] : refused)
+        EXPECT_TRUE(contains(refusal(text), message)) << text << ": " << refusal(text);
+
+    // Every range at both of its ends.
+    struct Range {
+        std::string key;
+        long long min, max;
+    };
+    for (const Range& r : {Range{"port", 1, 65535}, Range{"timeout", 1, 86400}, Range{"retries", 0, 100},
+                           Range{"retry_wait", 0, 86400}, Range{"max_rate", 0, 1 << 30}})
+        for (long long v : {r.min - 1, r.min, r.max, r.max + 1}) {
+            const std::string text = "[ftp]\n" + r.key + "=" + std::to_string(v) + "\n";
+            const bool inside = v >= r.min && v <= r.max;
+            EXPECT_EQ(refusal(text) == "accepted", inside) << text << refusal(text);
+            if (!inside) {
+                EXPECT_TRUE(
+                    contains(refusal(text), "Valor inv\xc3\xa1lido em [ftp] " + r.key + ": " + std::to_string(v)));
+            }
+        }
+
+    // An SFTP key its owner alone may read or change: any bit for the group or others refuses it.
+    for (unsigned mode : {0600u, 0400u, 0640u, 0604u, 0620u, 0602u, 0610u, 0601u}) {
+        fs::permissions(key, fs::perms(mode));
+        const std::string result = refusal("[ftp]\nprotocol=sftp\nkey_file=" + key + "\n");
+        EXPECT_EQ(result == "accepted", (mode & 077) == 0) << std::oct << mode << ": " << result;
+    }
 }
 
 TEST(App, HelpAndVersionAnswerWithoutAWindowOrAFile) {
@@ -269,7 +402,10 @@ TEST(App, AnUnattendedRunWithoutADisplayLoadsNoWidgetOrGuiLibrary) {
     // The dynamic loader's own account of every library it maps, program start and dlopen alike.
     const std::string trace = in.dir / "loader";
     RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120),
-                         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"LD_DEBUG", "files"},
+                         {{"QT_QPA_PLATFORM", ""},
+                          {"DISPLAY", ""},
+                          {"WAYLAND_DISPLAY", ""},
+                          {"LD_DEBUG", "files"},
                           {"LD_DEBUG_OUTPUT", trace}});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::string loaded;
@@ -297,13 +433,14 @@ TEST(App, WithoutItsWindowLibraryTheWindowFailsBeforeAnyFileChanges) {
         std::vector<std::string> args;
         std::map<std::string, std::string> env;
     };
-    const Case cases[] = {{{}, {{"LD_LIBRARY_PATH", in.dir / "lib"}}},
+    const Case cases[] = {{{}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}, {"LD_LIBRARY_PATH", in.dir / "lib"}}},
                           // Unattended with a display shows the window too.
                           {{"EXECUTAR"}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}}}};
     for (const Case& c : cases) {
         RunResult r = in.run(c.args, std::chrono::seconds(20), c.env);
         EXPECT_EQ(r.exitCode, 1) << r.err;
-        EXPECT_TRUE(contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
+        EXPECT_TRUE(
+            contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
             << r.err;
         EXPECT_TRUE(contains(r.err, "\"" + installed + "\": ")) << r.err;
         EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
