@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <fstream>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace vela {
 
@@ -62,12 +64,26 @@ void RunController::readMaquinas() {
     std::ifstream in(QFile::encodeName(path).constData(), std::ios::binary);
     if (!in)
         throw fileError("open", path.toStdString(), errno);
-    // Only as far as the first line end: the rest of the file is never needed.
-    std::string bytes;
+    // Only as far as the first line end, which a folder's path reaches within kMaquinasLineMax:
+    // each chunk is searched once, a longer line is refused without reading on, and a stop is
+    // obeyed between chunks.
+    std::string line;
     char chunk[4096];
-    while (bytes.find_first_of("\r\n") == std::string::npos && in.read(chunk, sizeof chunk).gcount() > 0)
-        bytes.append(chunk, static_cast<size_t>(in.gcount()));
-    view_.setSourcePath(QString::fromStdString(sourcePathFromMaquinas(bytes, QDir::separator().toLatin1())));
+    for (;;) {
+        stop_.check();
+        const std::size_t read = static_cast<std::size_t>(in.read(chunk, sizeof chunk).gcount());
+        if (in.bad())
+            throw fileError("read", path.toStdString(), errno);
+        const std::string_view got(chunk, read);
+        const std::size_t end = got.find_first_of("\r\n");
+        line.append(got.substr(0, end));
+        if (line.size() > kMaquinasLineMax)
+            throw Error("A primeira linha de \"" + path.toStdString() + "\" passa de " +
+                        std::to_string(kMaquinasLineMax) + " bytes: ela deve ser a pasta do banco de retaguarda.");
+        if (end != std::string_view::npos || read < sizeof chunk)
+            break;
+    }
+    view_.setSourcePath(QString::fromStdString(sourcePathFromMaquinas(line, QDir::separator().toLatin1())));
 }
 
 void RunController::prepareDatabases() {

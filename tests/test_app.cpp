@@ -101,21 +101,26 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     Installation in;
     in.startFtp();
     in.createSource(kStates);
-    fs::create_directory(in.dir / "dados");
-    fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
+    const std::string dados = in.dir / "Cota\xc3\xa7\xc3\xb5"
+                                       "es"; // UTF-8, as the file system holds it
+    fs::create_directory(dados);
+    fs::rename(in.sourcePath, dados + "/BANCODADOS.FDB");
     // The settings' source no longer exists: only maquinas.txt can lead to the database.
     // An empty database where the settings point, for the run without maquinas.txt below.
     in.createSource("");
 
-    // Written on Windows: the CR is not part of the folder; only the first line counts.
+    // Written on Windows in its code page: the CR is not part of the folder; only the first line
+    // counts.
     writeFile(in.dir / "maquinas.txt", "present");
-    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados" + "\r\nsecond line\r\n");
+    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "Cota\xe7\xf5"
+                                                          "es\r\nsecond line\r\n");
     RunResult r = in.run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
 
-    // A trailing separator doubles it, which the file system takes all the same.
-    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados/\n");
+    // Saved as UTF-8 by a current editor; a trailing separator doubles it, which the file system
+    // takes all the same.
+    writeFile(in.mobileFolder + "/maquinas.txt", dados + "/\n");
     r = in.run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
 
