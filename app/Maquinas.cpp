@@ -1,7 +1,10 @@
 #include "app/Maquinas.h"
 
 #include "common/Cp1252.h"
+#include "common/Error.h"
 
+#include <cerrno>
+#include <fstream>
 #include <iconv.h>
 
 namespace vela {
@@ -28,6 +31,29 @@ bool validUtf8(std::string_view bytes) {
 }
 
 } // namespace
+
+std::string readMaquinasLine(const std::string& path, const std::function<void()>& beforeEachChunk) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw fileError("open", path, errno);
+    // A folder's path ends within kMaquinasLineMax: a longer line is refused without reading on.
+    std::string line;
+    char chunk[4096];
+    for (;;) {
+        beforeEachChunk();
+        const std::size_t read = static_cast<std::size_t>(in.read(chunk, sizeof chunk).gcount());
+        if (in.bad())
+            throw fileError("read", path, errno);
+        const std::string_view got(chunk, read);
+        const std::size_t end = got.find_first_of("\r\n");
+        line.append(got.substr(0, end));
+        if (line.size() > kMaquinasLineMax)
+            throw Error("A primeira linha de \"" + path + "\" passa de " + std::to_string(kMaquinasLineMax) +
+                        " bytes: ela deve ser a pasta do banco de retaguarda.");
+        if (end != std::string_view::npos || read < sizeof chunk)
+            return line;
+    }
+}
 
 std::string sourcePathFromMaquinas(std::string_view bytes, char separator) {
     const std::string_view line = maquinasFirstLine(bytes);

@@ -12,8 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,28 +59,8 @@ void RunController::readMaquinas() {
     if (!QFileInfo::exists(QStringLiteral("maquinas.txt")))
         return;
     QString path = settings_.maquinasPath();
-    std::ifstream in(QFile::encodeName(path).constData(), std::ios::binary);
-    if (!in)
-        throw fileError("open", path.toStdString(), errno);
-    // Only as far as the first line end, which a folder's path reaches within kMaquinasLineMax:
-    // each chunk is searched once, a longer line is refused without reading on, and a stop is
-    // obeyed between chunks.
-    std::string line;
-    char chunk[4096];
-    for (;;) {
-        stop_.check();
-        const std::size_t read = static_cast<std::size_t>(in.read(chunk, sizeof chunk).gcount());
-        if (in.bad())
-            throw fileError("read", path.toStdString(), errno);
-        const std::string_view got(chunk, read);
-        const std::size_t end = got.find_first_of("\r\n");
-        line.append(got.substr(0, end));
-        if (line.size() > kMaquinasLineMax)
-            throw Error("A primeira linha de \"" + path.toStdString() + "\" passa de " +
-                        std::to_string(kMaquinasLineMax) + " bytes: ela deve ser a pasta do banco de retaguarda.");
-        if (end != std::string_view::npos || read < sizeof chunk)
-            break;
-    }
+    // A stop is obeyed between the chunks read.
+    const std::string line = readMaquinasLine(QFile::encodeName(path).toStdString(), [this] { stop_.check(); });
     view_.setSourcePath(QString::fromStdString(sourcePathFromMaquinas(line, QDir::separator().toLatin1())));
 }
 

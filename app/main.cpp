@@ -1,3 +1,4 @@
+#include "app/Check.h"
 #include "app/ConsoleView.h"
 #include "app/RunController.h"
 #include "app/Settings.h"
@@ -62,7 +63,8 @@ std::optional<int> answerInfoArgument(int argc, char** argv) {
 }
 
 // Without a display the window cannot open, and one opened offscreen would wait for a click that
-// never comes: only the arguments that need no window are taken. Anything else ends here, before
+// never comes: only the arguments that need no window are taken (--help, --version and --check
+// are answered before). Anything else ends here, before
 // the settings are read or any file is touched.
 std::optional<int> refuseWithoutDisplay(int argc, char** argv) {
     if (vela::unattendedArgument())
@@ -143,13 +145,16 @@ int main(int argc, char** argv) {
     if (std::optional<int> answered = answerInfoArgument(argc, argv))
         return std::fflush(stdout) == 0 ? *answered : 1;
     vela::keepFirstArgument(argc, argv);
-    if (noDisplay())
+    const bool check = argc > 1 && std::strcmp(argv[1], "--check") == 0;
+    if (!check && noDisplay())
         if (std::optional<int> refused = refuseWithoutDisplay(argc, argv))
             return *refused;
     vela::dropEnvironmentWarnings();
     vela::choosePlainEventLoop();
     int code;
-    if (vela::unattendedArgument() && noDisplay()) {
+    if (check) {
+        code = vela::runCheck(argc, argv);
+    } else if (vela::unattendedArgument() && noDisplay()) {
         code = runWithoutWindow(argc, argv);
     } else {
         QLibrary library;

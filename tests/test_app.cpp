@@ -28,6 +28,12 @@ std::string expectedLog(const Installation& in,
     return log;
 }
 
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 } // namespace
 
 TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
@@ -385,6 +391,86 @@ TEST(Settings, WhatIsReadIsWhatWasMeant) {
         const std::string result = refusal("[ftp]\nprotocol=sftp\nkey_file=" + key + "\n");
         EXPECT_EQ(result == "accepted", (mode & 077) == 0) << std::oct << mode << ": " << result;
     }
+}
+
+TEST(App, CheckTriesTheSourceAndTheServerAndChangesNothing) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::create_directories(ftp.downloads() / "CasadoNo");
+    in.createSource("insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) "
+                    "values (1, 1, 'R', 'Casa do Norte', 'E');\n" +
+                    kStates);
+    const std::string ini = in.dir / "atualizavela-movel.ini";
+    const std::string good = readFile(ini);
+    // Every file but the ones the test itself changes (the engine writes the source's header).
+    auto everything = [&] {
+        std::map<std::string, std::string> files;
+        for (const fs::path& root : {fs::path(in.dir.path()), ftp.home()})
+            for (const auto& e : fs::recursive_directory_iterator(root)) {
+                const std::string name = e.path().filename().string();
+                if (name != "stdout.txt" && name != "stderr.txt" && name != "backoffice.fdb" &&
+                    name != "atualizavela-movel.ini")
+                    files[e.path().string()] = e.is_regular_file() ? readFile(e.path()) : "folder";
+            }
+        return files;
+    };
+    const auto before = everything();
+    const std::string server = "Servidor: ftp://127.0.0.1:" + std::to_string(ftp.port()) + " (sem TLS): ";
+    const std::string source = "Banco de retaguarda: " + in.sourcePath;
+    struct Case {
+        std::string name;
+        std::string settings;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"all well",
+         good,
+         0,
+         {"Configura\xc3\xa7\xc3\xa3o: " + ini + " lida e conferida\n", source + " aberto; empresa: Casa do Norte\n",
+          "Pasta remota: /www/downloads/CasadoNo/\n", server + "conectado, login aceito\n",
+          "Pasta no servidor: /www/downloads/CasadoNo/ existe, ainda sem o banco publicado",
+          "Resultado: tudo certo\n"}},
+        {"source missing",
+         replaceAll(good, in.sourcePath, in.dir / "none.fdb"),
+         1,
+         {"Banco de retaguarda: " + (in.dir / "none.fdb") + ": falhou: ", server + "conectado, login aceito\n",
+          "Resultado: h\xc3\xa1 problemas"}},
+        {"login refused",
+         good + "user=someone\npassword=wrong\n",
+         1,
+         {source + " aberto; empresa: Casa do Norte\n", server + "falhou: 530 "}},
+        {"server gone",
+         replaceAll(good, "port=" + std::to_string(ftp.port()), "port=1"),
+         1,
+         {"Servidor: ftp://127.0.0.1:1 (sem TLS): falhou: "}},
+        {"settings refused",
+         good + "pasword=x\n",
+         2,
+         {"Configura\xc3\xa7\xc3\xa3o: recusada: Chave desconhecida em [ftp] linha 7: pasword (password?)"}},
+    };
+    for (const Case& c : cases) {
+        writeFile(ini, c.settings);
+        fs::permissions(ini, fs::perms(0640));
+        RunResult r = in.run({"--check"}, std::chrono::seconds(60));
+        EXPECT_EQ(r.exitCode, c.status) << c.name << ": " << r.out << r.err;
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(contains(r.out, line)) << c.name << ": " << line << "\n" << r.out;
+        EXPECT_EQ(r.err, "") << c.name;
+    }
+    // The folder missing on the server.
+    writeFile(ini, good);
+    fs::remove(ftp.downloads() / "CasadoNo");
+    RunResult r = in.run({"--check"}, std::chrono::seconds(60));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.out, "Pasta no servidor: /www/downloads/CasadoNo/ n\xc3\xa3o existe")) << r.out;
+    fs::create_directories(ftp.downloads() / "CasadoNo");
+
+    EXPECT_EQ(everything(), before);
+    const std::string log = ftp.stopAndReadLog();
+    for (const char* command : {"STOR", "DELE", "RNFR", "MKD", "APPE"})
+        EXPECT_EQ(countLines(log, command), 0) << command;
+    EXPECT_GE(countLines(log, "NLST"), 1);
 }
 
 TEST(App, HelpAndVersionAnswerWithoutAWindowOrAFile) {
