@@ -12,9 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <fstream>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace vela {
 
@@ -59,15 +59,9 @@ void RunController::readMaquinas() {
     if (!QFileInfo::exists(QStringLiteral("maquinas.txt")))
         return;
     QString path = settings_.maquinasPath();
-    std::ifstream in(QFile::encodeName(path).constData(), std::ios::binary);
-    if (!in)
-        throw fileError("open", path.toStdString(), errno);
-    // Only as far as the first line end: the rest of the file is never needed.
-    std::string bytes;
-    char chunk[4096];
-    while (bytes.find_first_of("\r\n") == std::string::npos && in.read(chunk, sizeof chunk).gcount() > 0)
-        bytes.append(chunk, static_cast<size_t>(in.gcount()));
-    view_.setSourcePath(QString::fromStdString(sourcePathFromMaquinas(bytes, QDir::separator().toLatin1())));
+    // A stop is obeyed between the chunks read.
+    const std::string line = readMaquinasLine(QFile::encodeName(path).toStdString(), [this] { stop_.check(); });
+    view_.setSourcePath(QString::fromStdString(sourcePathFromMaquinas(line, QDir::separator().toLatin1())));
 }
 
 void RunController::prepareDatabases() {

@@ -15,12 +15,13 @@ struct AppSettings {
     QString mobileFolder;   // holds Banco/VAZIO.GDB, Banco/BANCODADOS.gdb and maquinas.txt
     QString sourceDatabase; // the initial source path
     QString logFolder;      // where the run log file goes; empty: beside the executable
+    QString metricsFile;    // a node_exporter textfile written after each run; empty: none
     QString sourceUser = QStringLiteral("sysdba");
     QString sourcePassword = QStringLiteral("quillfern");
     enum class Protocol { Ftp, Sftp };
     Protocol ftpProtocol = Protocol::Ftp;
     QString ftpHost;
-    int ftpPort = 21; // 22 for SFTP unless set
+    int ftpPort = 21;    // 22 for SFTP unless set
     int ftpTimeout = 60; // seconds
     FtpSettings::Tls ftpTls = FtpSettings::Tls::Off;
     QString ftpCaFile;
@@ -35,7 +36,8 @@ struct AppSettings {
     QString ftpKnownHosts;
     QString ftpHostKeySha256;
     QString ftpRemoteRoot;
-    QString file;          // the file read; empty when the built-in values serve
+    bool ftpOwnerCheck = true; // the remote folder's owner file must name this company
+    QString file;              // the file read; empty when the built-in values serve
 
     QString mobilePath() const;
     QString templatePath() const;
@@ -47,8 +49,9 @@ struct AppSettings {
 AppSettings builtInSettings();
 
 // Reads and checks the settings before anything is touched. Throws Error naming the file and the
-// reason when it cannot be read or may have been changed by someone else, or the key and the value
-// when a value is not one the program can use.
+// reason when it cannot be read, is not UTF-8 or may have been changed by someone else, the line
+// and the key of a section or key the program does not know, or the key and the value when a value
+// is not one the program can use.
 AppSettings loadSettings();
 
 // The same checks on a file named explicitly.

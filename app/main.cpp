@@ -1,3 +1,4 @@
+#include "app/Check.h"
 #include "app/ConsoleView.h"
 #include "app/RunController.h"
 #include "app/Settings.h"
@@ -24,17 +25,27 @@
 namespace {
 
 const char* const kUsage =
-    "Uso: atualizavela-movel [EXECUTAR]\n"
+    "Uso: atualizavela-movel [EXECUTAR | --check | --help | --version]\n"
     "\n"
     "Prepara o banco de dados da aplicação móvel de vendas e o publica no servidor.\n"
     "Sem argumentos abre a janela com os dois passos; com EXECUTAR (em qualquer caixa) executa os\n"
-    "dois passos sem intervenção, salva o log da execução e termina (status 0: concluído, 1: falhou).\n"
+    "dois passos sem intervenção, salva o log da execução e termina. Sem tela (sem DISPLAY nem\n"
+    "WAYLAND_DISPLAY, ou QT_QPA_PLATFORM offscreen ou minimal) a janela não pode ser aberta: só\n"
+    "EXECUTAR e as opções abaixo são aceitos.\n"
     "\n"
     "Configuração: o arquivo que ATUALIZAVELA_CONFIG indica, ou atualizavela-movel.ini ao lado do\n"
     "executável, ou /etc/atualizavela-movel/atualizavela-movel.ini.\n"
     "\n"
+    "  EXECUTAR       executa os dois passos sem intervenção e termina\n"
+    "      --check    confere a configuração, o banco de retaguarda e o servidor sem alterar nada\n"
     "  -h, --help     mostra esta ajuda e termina\n"
-    "      --version  mostra a versão e termina\n";
+    "      --version  mostra a versão e termina\n"
+    "\n"
+    "Status de saída:\n"
+    "  0  publicado (na janela: o passo concluído); --check: tudo certo\n"
+    "  1  um passo falhou ou foi interrompido; --check: algo não respondeu como devia\n"
+    "  2  uso, falta de tela ou configuração recusada, antes de qualquer alteração\n"
+    "  3  outra execução detém o bloqueio\n";
 
 // --help and --version answer at once: no window, no settings read, no file touched.
 std::optional<int> answerInfoArgument(int argc, char** argv) {
@@ -49,6 +60,24 @@ std::optional<int> answerInfoArgument(int argc, char** argv) {
         return 0;
     }
     return std::nullopt;
+}
+
+// Without a display the window cannot open, and one opened offscreen would wait for a click that
+// never comes: only the arguments that need no window are taken (--help, --version and --check
+// are answered before). Anything else ends here, before
+// the settings are read or any file is touched.
+std::optional<int> refuseWithoutDisplay(int argc, char** argv) {
+    if (vela::unattendedArgument())
+        return std::nullopt;
+    if (argc < 2)
+        std::fputs("atualizavela-movel: sem tela: a janela não pode ser aberta; use EXECUTAR ou --check\n\n", stderr);
+    else
+        std::fprintf(stderr,
+                     "atualizavela-movel: sem tela: argumento \"%s\" desconhecido e a janela não pode ser aberta; "
+                     "use EXECUTAR ou --check\n\n",
+                     argv[1]);
+    std::fputs(kUsage, stderr);
+    return 2;
 }
 
 // No display to draw on: none named, or Qt told to draw nowhere (offscreen, minimal).
@@ -116,10 +145,16 @@ int main(int argc, char** argv) {
     if (std::optional<int> answered = answerInfoArgument(argc, argv))
         return std::fflush(stdout) == 0 ? *answered : 1;
     vela::keepFirstArgument(argc, argv);
+    const bool check = argc > 1 && std::strcmp(argv[1], "--check") == 0;
+    if (!check && noDisplay())
+        if (std::optional<int> refused = refuseWithoutDisplay(argc, argv))
+            return *refused;
     vela::dropEnvironmentWarnings();
     vela::choosePlainEventLoop();
     int code;
-    if (vela::unattendedArgument() && noDisplay()) {
+    if (check) {
+        code = vela::runCheck(argc, argv);
+    } else if (vela::unattendedArgument() && noDisplay()) {
         code = runWithoutWindow(argc, argv);
     } else {
         QLibrary library;

@@ -29,8 +29,10 @@ foreach(in atualizavela-movel.ini atualizavela-movel.service atualizavela-movel@
   configure_file(${pkg}/${in}.in ${gen}/${in} @ONLY)
 endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pkg}/sandbox.conf)
+# The README, the package's own manual beside the man page.
+configure_file(${CMAKE_SOURCE_DIR}/README.md ${gen}/README.md COPYONLY)
 # Compressed as Debian has them: at most, and without a time stamp, so that builds are the same.
-foreach(in atualizavela-movel.1 debian/changelog)
+foreach(in atualizavela-movel.1 debian/changelog README.md)
   execute_process(COMMAND gzip -9nf ${gen}/${in} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 
@@ -51,6 +53,7 @@ install(FILES ${gen}/debian/tmpfiles.conf DESTINATION ${CMAKE_INSTALL_PREFIX}/li
 install(FILES ${gen}/atualizavela-movel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${pkg}/debian/copyright DESTINATION ${doc})
 install(FILES ${gen}/debian/changelog.gz DESTINATION ${doc} RENAME changelog.Debian.gz)
+install(FILES ${gen}/README.md.gz DESTINATION ${doc})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME atualizavela-movel)

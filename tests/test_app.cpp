@@ -1,4 +1,5 @@
 // The real binary, end to end: modes, the run log file, maquinas.txt, the template copy, failures.
+#include "app/Settings.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
@@ -25,6 +26,12 @@ std::string expectedLog(const Installation& in,
                       "\r\nINICIO SINCRONIZA\xc7\xc3O\r\n***** Tabela Estados *****\r\nSincronizando Estado: "
                       "SP\r\nSincronizando Estado: \xc1\xc9\r\n\r\nFinalizando Tabela Estado\r\n\r\n";
     return log;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 } // namespace
@@ -63,13 +70,34 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     EXPECT_EQ(in.log().substr(0, head.size()), head);
 }
 
-TEST(App, NearMissesOfTheArgumentLeaveTheWindowWaiting) {
+TEST(App, WithoutADisplayAnyOtherArgumentEndsAtOnceWithTheUsage) {
     Installation in;
     in.createSource(kStates);
-    for (std::vector<std::string> args :
-         {std::vector<std::string>{"EXECUTAR "}, {"-EXECUTAR"}, {"x", "EXECUTAR"}, {"-reverse", "EXECUTAR"}, {}}) {
-        RunResult r = in.run(args, std::chrono::milliseconds(1500));
-        EXPECT_TRUE(r.timedOut) << "argument list of " << args.size();
+    // Not even the settings are read: a file that does not exist is not what is reported.
+    const std::map<std::string, std::string> offscreen{{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}};
+    std::map<std::string, std::string> noVariables = offscreen;
+    noVariables.insert({{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+    const std::pair<std::vector<std::string>, std::map<std::string, std::string>> cases[] = {
+        {{}, offscreen},
+        {{}, noVariables},
+        {{"EXECUTA"}, offscreen},
+        {{"-V"}, offscreen},
+        {{"--bogus"}, offscreen},
+        {{"EXECUTAR "}, offscreen},
+        {{"-EXECUTAR"}, offscreen},
+        {{"x", "EXECUTAR"}, offscreen},
+        {{"-reverse", "EXECUTAR"}, noVariables},
+        {{"--CHECK"}, offscreen},
+        {{""}, offscreen}};
+    for (const auto& [args, env] : cases) {
+        const std::string form = args.empty() ? "(none)" : "\"" + args[0] + "\"";
+        RunResult r = in.run(args, std::chrono::seconds(1), env);
+        EXPECT_FALSE(r.timedOut) << form;
+        EXPECT_EQ(r.exitCode, 2) << form;
+        EXPECT_TRUE(contains(r.err, "sem tela: ")) << form << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "Uso: atualizavela-movel")) << form << ": " << r.err;
+        EXPECT_FALSE(contains(r.err, "none.ini")) << form << ": " << r.err;
+        EXPECT_EQ(r.out, "") << form;
         EXPECT_FALSE(fs::exists(in.logPath()));
         EXPECT_FALSE(fs::exists(in.mobilePath));
     }
@@ -79,21 +107,26 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     Installation in;
     in.startFtp();
     in.createSource(kStates);
-    fs::create_directory(in.dir / "dados");
-    fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
+    const std::string dados = in.dir / "Cota\xc3\xa7\xc3\xb5"
+                                       "es"; // UTF-8, as the file system holds it
+    fs::create_directory(dados);
+    fs::rename(in.sourcePath, dados + "/BANCODADOS.FDB");
     // The settings' source no longer exists: only maquinas.txt can lead to the database.
     // An empty database where the settings point, for the run without maquinas.txt below.
     in.createSource("");
 
-    // Written on Windows: the CR is not part of the folder; only the first line counts.
+    // Written on Windows in its code page: the CR is not part of the folder; only the first line
+    // counts.
     writeFile(in.dir / "maquinas.txt", "present");
-    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados" + "\r\nsecond line\r\n");
+    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "Cota\xe7\xf5"
+                                                          "es\r\nsecond line\r\n");
     RunResult r = in.run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "2");
 
-    // A trailing separator doubles it, which the file system takes all the same.
-    writeFile(in.mobileFolder + "/maquinas.txt", in.dir / "dados/\n");
+    // Saved as UTF-8 by a current editor; a trailing separator doubles it, which the file system
+    // takes all the same.
+    writeFile(in.mobileFolder + "/maquinas.txt", dados + "/\n");
     r = in.run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
 
@@ -115,7 +148,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(in.log(), "Banco Vazio pronto"));
     EXPECT_FALSE(contains(in.log(), "INICIO SINCRONIZA"));
     EXPECT_FALSE(contains(in.log(), "Salvando log em"));
-    EXPECT_TRUE(contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
+    EXPECT_TRUE(
+        contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
         << in.log(); // the failure ends the saved log
 
     // maquinas.txt in the working folder, none in the mobile folder.
@@ -125,7 +159,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
         << r.err;
     // Nothing was appended before the failure, which is the log's last line.
-    EXPECT_EQ(in.log(), "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
+    EXPECT_EQ(in.log(),
+              "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
 }
 
 TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
@@ -218,10 +253,19 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         std::string message;
         uid_t owner = 0;
     };
-    std::string badPort = good;
-    badPort.replace(badPort.find("port="), 5, "port=abc\n;");
+    // good's lines: [paths], mobile_folder, source_database, [ftp], host, port.
+    auto edited = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::string badPort = edited("port=", "port=abc\n;");
+    const std::string folder = "mobile_folder=" + in.mobileFolder;
     const Case cases[] = {
-        {"named file missing", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
+        {"named file missing",
+         good,
+         fs::perms(0644),
+         {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
          "\"" + (in.dir / "none.ini") + "\": No such file or directory"},
         {"named file unreadable", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir.path()}}, "Is a directory"},
         {"writable by all", good, fs::perms(0666), {}, "\"" + ini + "\" tem o modo 0666"},
@@ -230,23 +274,203 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         {"port not a number", badPort, fs::perms(0644), {}, "Valor inv\xc3\xa1lido em [ftp] port: abc"},
         {"password readable by others", good + "[source]\npassword=x\n", fs::perms(0644), {}, "tem o modo 0644"},
         {"owned by someone else", good, fs::perms(0644), {}, "pertence ao usu\xc3\xa1rio", 65534},
+        // A misspelt key would otherwise leave the program's own account in use.
+        {"password misspelt",
+         good + "pasword=segredo\n",
+         fs::perms(0640),
+         {},
+         "Chave desconhecida em [ftp] linha 7: pasword (password?) no arquivo \"" + ini + "\""},
+        {"host misspelt",
+         edited("host=", "hots="),
+         fs::perms(0644),
+         {},
+         "Chave desconhecida em [ftp] linha 5: hots (host?)"},
+        {"section misspelt",
+         edited("[ftp]", "[fpt]"),
+         fs::perms(0644),
+         {},
+         "Se\xc3\xa7\xc3\xa3o desconhecida na linha 4: [fpt] ([ftp]?) no arquivo \"" + ini + "\""},
+        {"saved as Windows-1252",
+         edited(folder, folder + "/Cota\xe7\xf5"
+                                 "es"),
+         fs::perms(0644),
+         {},
+         "\"" + ini + "\": a linha 2 n\xc3\xa3o est\xc3\xa1 em UTF-8; salve o arquivo como UTF-8"},
+        // curl would then wait for a silent server for ever.
+        {"timeout zero", good + "timeout=0\n", fs::perms(0644), {}, "Valor inv\xc3\xa1lido em [ftp] timeout: 0"},
     };
     for (const Case& c : cases) {
         writeFile(ini, c.content);
         fs::permissions(ini, c.mode);
         ASSERT_EQ(::chown(ini.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
         RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120), c.env);
-        EXPECT_EQ(r.exitCode, 1) << c.name;
+        EXPECT_EQ(r.exitCode, 2) << c.name;
         EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
         EXPECT_FALSE(fs::exists(in.logPath())) << c.name;
         EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)
             << c.name << ": only the template";
         EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads())) << c.name;
     }
-    writeFile(ini, good);
+    // No case got as far as the server.
+    EXPECT_EQ(countLines(in.ftpServer->stopAndReadLog(), "USER "), 0);
     fs::permissions(ini, fs::perms(0644));
     ASSERT_EQ(::chown(ini.c_str(), 0, static_cast<gid_t>(-1)), 0);
+    in.startFtp({"--make-folders"});
     EXPECT_EQ(in.run().exitCode, 0);
+}
+
+TEST(Settings, WhatIsReadIsWhatWasMeant) {
+    TempDir dir;
+    const std::string key = dir / "id_ed25519";
+    writeFile(key, "not read here");
+    int files = 0;
+    auto load = [&](const std::string& text, fs::perms mode = fs::perms(0600)) {
+        // A file of its own each time: QSettings keeps what it read of a path while its size and
+        // time stay the same.
+        const std::string ini = dir / (std::to_string(++files) + ".ini");
+        writeFile(ini, text);
+        fs::permissions(ini, mode);
+        return vela::loadSettingsFrom(QString::fromStdString(ini));
+    };
+    auto refusal = [&](const std::string& text) -> std::string {
+        try {
+            load(text);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "accepted";
+    };
+
+    // A byte-order mark, CR LF, comments, blanks around names, a quoted value holding , and ;, a
+    // line going on in the next: all read as before.
+    vela::AppSettings s = load("\xef\xbb\xbf; the settings\r\n[paths]\r\nmobile_folder = /m/Cota\xc3\xa7\xc3\xb5"
+                               "es ; where\r\n[ftp] ; the server\r\n  host=h\\\r\nost\r\npassword=\"a,b;c\"\r\n"
+                               "owner_check=off\r\n[paths]\r\nmetrics_file=/var/lib/x.prom\r\n");
+    EXPECT_EQ(s.mobileFolder.toStdString(), "/m/Cota\xc3\xa7\xc3\xb5"
+                                            "es");
+    EXPECT_EQ(s.ftpHost.toStdString(), "host");
+    EXPECT_EQ(s.ftpPassword.value_or(QString()).toStdString(), "a,b;c");
+    EXPECT_FALSE(s.ftpOwnerCheck);
+    EXPECT_EQ(s.metricsFile.toStdString(), "/var/lib/x.prom");
+    EXPECT_TRUE(load("[ftp]\nowner_check=on\n").ftpOwnerCheck);
+    EXPECT_TRUE(load("").ftpOwnerCheck);
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"[ftp]\nHost=h\n", "Chave desconhecida em [ftp] linha 2: Host (host?)"},
+        {"[paths]\nuser=x\n", "Chave desconhecida em [paths] linha 2: user ([source] user?)"},
+        {"host=h\n", "Chave fora de se\xc3\xa7\xc3\xa3o na linha 1: host ([ftp] host?)"},
+        {"[General]\n", "Se\xc3\xa7\xc3\xa3o desconhecida na linha 1: [General]"},
+        {"[ftp]\n#host=h\n", "Chave desconhecida em [ftp] linha 2: #host (host?)"},
+        {"[ftp]\nho%73t=h\n", "Chave desconhecida em [ftp] linha 2: ho%73t (host?)"},
+        {"[ftp]\nowner_check=yes\n", "Valor inv\xc3\xa1lido em [ftp] owner_check: yes"},
+        {"[ftp]\r\n\r\nhost=\xe9\r\n", "a linha 3 n\xc3\xa3o est\xc3\xa1 em UTF-8"},
+    };
+    for (const auto& [text, message] : refused)
+        EXPECT_TRUE(contains(refusal(text), message)) << text << ": " << refusal(text);
+
+    // Every range at both of its ends.
+    struct Range {
+        std::string key;
+        long long min, max;
+    };
+    for (const Range& r : {Range{"port", 1, 65535}, Range{"timeout", 1, 86400}, Range{"retries", 0, 100},
+                           Range{"retry_wait", 0, 86400}, Range{"max_rate", 0, 1 << 30}})
+        for (long long v : {r.min - 1, r.min, r.max, r.max + 1}) {
+            const std::string text = "[ftp]\n" + r.key + "=" + std::to_string(v) + "\n";
+            const bool inside = v >= r.min && v <= r.max;
+            EXPECT_EQ(refusal(text) == "accepted", inside) << text << refusal(text);
+            if (!inside) {
+                EXPECT_TRUE(
+                    contains(refusal(text), "Valor inv\xc3\xa1lido em [ftp] " + r.key + ": " + std::to_string(v)));
+            }
+        }
+
+    // An SFTP key its owner alone may read or change: any bit for the group or others refuses it.
+    for (unsigned mode : {0600u, 0400u, 0640u, 0604u, 0620u, 0602u, 0610u, 0601u}) {
+        fs::permissions(key, fs::perms(mode));
+        const std::string result = refusal("[ftp]\nprotocol=sftp\nkey_file=" + key + "\n");
+        EXPECT_EQ(result == "accepted", (mode & 077) == 0) << std::oct << mode << ": " << result;
+    }
+}
+
+TEST(App, CheckTriesTheSourceAndTheServerAndChangesNothing) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::create_directories(ftp.downloads() / "CasadoNo");
+    in.createSource("insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) "
+                    "values (1, 1, 'R', 'Casa do Norte', 'E');\n" +
+                    kStates);
+    const std::string ini = in.dir / "atualizavela-movel.ini";
+    const std::string good = readFile(ini);
+    // Every file but the ones the test itself changes (the engine writes the source's header).
+    auto everything = [&] {
+        std::map<std::string, std::string> files;
+        for (const fs::path& root : {fs::path(in.dir.path()), ftp.home()})
+            for (const auto& e : fs::recursive_directory_iterator(root)) {
+                const std::string name = e.path().filename().string();
+                if (name != "stdout.txt" && name != "stderr.txt" && name != "backoffice.fdb" &&
+                    name != "atualizavela-movel.ini")
+                    files[e.path().string()] = e.is_regular_file() ? readFile(e.path()) : "folder";
+            }
+        return files;
+    };
+    const auto before = everything();
+    const std::string server = "Servidor: ftp://127.0.0.1:" + std::to_string(ftp.port()) + " (sem TLS): ";
+    const std::string source = "Banco de retaguarda: " + in.sourcePath;
+    struct Case {
+        std::string name;
+        std::string settings;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"all well",
+         good,
+         0,
+         {"Configura\xc3\xa7\xc3\xa3o: " + ini + " lida e conferida\n", source + " aberto; empresa: Casa do Norte\n",
+          "Pasta remota: /www/downloads/CasadoNo/\n", server + "conectado, login aceito\n",
+          "Pasta no servidor: /www/downloads/CasadoNo/ existe, ainda sem o banco publicado",
+          "Resultado: tudo certo\n"}},
+        {"source missing",
+         replaceAll(good, in.sourcePath, in.dir / "none.fdb"),
+         1,
+         {"Banco de retaguarda: " + (in.dir / "none.fdb") + ": falhou: ", server + "conectado, login aceito\n",
+          "Resultado: h\xc3\xa1 problemas"}},
+        {"login refused",
+         good + "user=someone\npassword=wrong\n",
+         1,
+         {source + " aberto; empresa: Casa do Norte\n", server + "falhou: 530 "}},
+        {"server gone",
+         replaceAll(good, "port=" + std::to_string(ftp.port()), "port=1"),
+         1,
+         {"Servidor: ftp://127.0.0.1:1 (sem TLS): falhou: "}},
+        {"settings refused",
+         good + "pasword=x\n",
+         2,
+         {"Configura\xc3\xa7\xc3\xa3o: recusada: Chave desconhecida em [ftp] linha 7: pasword (password?)"}},
+    };
+    for (const Case& c : cases) {
+        writeFile(ini, c.settings);
+        fs::permissions(ini, fs::perms(0640));
+        RunResult r = in.run({"--check"}, std::chrono::seconds(60));
+        EXPECT_EQ(r.exitCode, c.status) << c.name << ": " << r.out << r.err;
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(contains(r.out, line)) << c.name << ": " << line << "\n" << r.out;
+        EXPECT_EQ(r.err, "") << c.name;
+    }
+    // The folder missing on the server.
+    writeFile(ini, good);
+    fs::remove(ftp.downloads() / "CasadoNo");
+    RunResult r = in.run({"--check"}, std::chrono::seconds(60));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.out, "Pasta no servidor: /www/downloads/CasadoNo/ n\xc3\xa3o existe")) << r.out;
+    fs::create_directories(ftp.downloads() / "CasadoNo");
+
+    EXPECT_EQ(everything(), before);
+    const std::string log = ftp.stopAndReadLog();
+    for (const char* command : {"STOR", "DELE", "RNFR", "MKD", "APPE"})
+        EXPECT_EQ(countLines(log, command), 0) << command;
+    EXPECT_GE(countLines(log, "NLST"), 1);
 }
 
 TEST(App, HelpAndVersionAnswerWithoutAWindowOrAFile) {
@@ -269,7 +493,10 @@ TEST(App, AnUnattendedRunWithoutADisplayLoadsNoWidgetOrGuiLibrary) {
     // The dynamic loader's own account of every library it maps, program start and dlopen alike.
     const std::string trace = in.dir / "loader";
     RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120),
-                         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"LD_DEBUG", "files"},
+                         {{"QT_QPA_PLATFORM", ""},
+                          {"DISPLAY", ""},
+                          {"WAYLAND_DISPLAY", ""},
+                          {"LD_DEBUG", "files"},
                           {"LD_DEBUG_OUTPUT", trace}});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::string loaded;
@@ -297,13 +524,14 @@ TEST(App, WithoutItsWindowLibraryTheWindowFailsBeforeAnyFileChanges) {
         std::vector<std::string> args;
         std::map<std::string, std::string> env;
     };
-    const Case cases[] = {{{}, {{"LD_LIBRARY_PATH", in.dir / "lib"}}},
+    const Case cases[] = {{{}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}, {"LD_LIBRARY_PATH", in.dir / "lib"}}},
                           // Unattended with a display shows the window too.
                           {{"EXECUTAR"}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}}}};
     for (const Case& c : cases) {
         RunResult r = in.run(c.args, std::chrono::seconds(20), c.env);
         EXPECT_EQ(r.exitCode, 1) << r.err;
-        EXPECT_TRUE(contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
+        EXPECT_TRUE(
+            contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
             << r.err;
         EXPECT_TRUE(contains(r.err, "\"" + installed + "\": ")) << r.err;
         EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;

@@ -2,8 +2,8 @@
 // with a real FTP server, and the window in this process.
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
-#include "tests/support/Helpers.h"
 #include "tests/support/FtpTestServer.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
 
@@ -234,16 +234,30 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), kInterrupted);
         EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exporta\xe7\xe3o Conclu\xed" "da."), 0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Exporta\xe7\xe3o Conclu\xed"
+                             "da."),
+                  0);
         // Nothing was published, and the temporary files are gone.
         EXPECT_EQ(names(folder), std::set<std::string>{});
         EXPECT_FALSE(building(in));
         EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
     }
 
-    // A window waiting for a click just closes, as it would at the close button.
+    // A window waiting for a click just closes, as it would at the close button. Only a display
+    // shows a window.
     Installation in;
+    VirtualDisplay display;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string previous = platform ? platform : "";
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    ::setenv("DISPLAY", display.name().c_str(), 1);
     Started idle(in, "");
+    ::unsetenv("DISPLAY");
+    if (platform)
+        ::setenv("QT_QPA_PLATFORM", previous.c_str(), 1);
+    else
+        ::unsetenv("QT_QPA_PLATFORM");
     ASSERT_TRUE(eventually([&] { return idle.handles(SIGTERM); }));
     idle.signal(SIGTERM);
     EXPECT_EQ(idle.exitCode(5s), 0);

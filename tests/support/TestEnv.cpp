@@ -13,7 +13,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -313,6 +315,47 @@ std::vector<std::string> logLines(const std::string& content) {
     if (!lines.empty() && lines.back().empty())
         lines.pop_back(); // the extra CR LF after the last line
     return lines;
+}
+
+VirtualDisplay::VirtualDisplay() {
+    // Xvfb picks a free display number and writes it to the descriptor -displayfd names.
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args{"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        throw std::runtime_error("cannot start Xvfb (the package xvfb)");
+    }
+    pid_ = pid;
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    char c = 0;
+    while (::poll(&p, 1, 30000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(fds[0]);
+    if (number.empty())
+        throw std::runtime_error("Xvfb gave no display number");
+    name_ = ":" + number;
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
 }
 
 } // namespace vela::test

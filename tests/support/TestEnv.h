@@ -80,6 +80,22 @@ public:
     std::string log() const { return readFile(logPath()); }
 };
 
+// A virtual X display of its own (Xvfb, on a local socket only), for the program's window, which
+// it opens only where there is a display to show it on. Ended with the holder.
+class VirtualDisplay {
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+    // The value of DISPLAY, as ":1".
+    const std::string& name() const { return name_; }
+
+private:
+    int pid_ = -1;
+    std::string name_;
+};
+
 // The run log file's lines (split at CR LF), without the final empty pair.
 std::vector<std::string> logLines(const std::string& fileContent);
 
