@@ -241,6 +241,34 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
     }
 
+    // A signal in the last moments of a run, while the upload goes on or just after the server's
+    // rename, never leaves the process hanging in the database engine or crashing on its way out,
+    // and the exit status says whether the run published.
+    Installation last;
+    FtpTestServer& ftp = last.startFtp();
+    last.ftpKeys = "timeout=2\n";
+    last.writeSettings();
+    const fs::path published = ftp.downloads() / "CasadoNo" / "BANCODADOS.gdb";
+    fs::create_directories(published.parent_path());
+    last.createSource(kCompany + kStates);
+    for (int i = 0; i < 16; ++i) {
+        const bool afterRename = i % 2 == 1;
+        const auto delay = std::chrono::milliseconds(i * 250 / 16);
+        SCOPED_TRACE("signal " + std::to_string(delay.count()) + " ms after " +
+                     (afterRename ? "the rename" : "the upload began"));
+        fs::remove(published);
+        Started run(last);
+        ASSERT_TRUE(eventually([&] { return afterRename ? fs::exists(published) : receiving(published.parent_path()); },
+                               30s));
+        std::this_thread::sleep_for(delay);
+        run.signal(SIGTERM);
+        const std::optional<int> code = run.exitCode(7s);
+        ASSERT_TRUE(code.has_value()) << "still running";
+        ASSERT_NE(*code, -1) << "ended by a signal";
+        EXPECT_EQ(*code == 0, fs::exists(published)) << *code << readFile(last.dir / "stderr.txt");
+        EXPECT_TRUE(*code == 0 || logLines(last.log()).back() == kInterrupted);
+    }
+
     // A window waiting for a click just closes, as it would at the close button.
     Installation in;
     Started idle(in, "");
