@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <ibase.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -14,11 +15,24 @@ namespace vela {
 
 namespace {
 
-// Written by the handler, read by the event loop; kept for the life of the process so that a late
+// Written on a signal, read by the event loop; kept for the life of the process so that a late
 // signal still finds somewhere to go.
 int pipeFds[2] = {-1, -1};
 std::atomic<bool> signalled{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+void openPipe() {
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("pipe2 failed");
+}
+
+sigset_t stopSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, s);
+    return set;
+}
 
 extern "C" void onStopSignal(int signal) {
     signalled = true;
@@ -28,9 +42,20 @@ extern "C" void onStopSignal(int signal) {
     errno = saved;
 }
 
+// The one thread the signals are delivered to: it takes them as they come, synchronously, so no
+// handler interrupts the database engine's work or a system call of another thread.
+extern "C" void* takeSignals(void*) {
+    const sigset_t set = stopSet();
+    for (;;) {
+        int signal = 0;
+        if (::sigwait(&set, &signal) == 0)
+            onStopSignal(signal);
+    }
+    return nullptr;
+}
+
 // Called by the client's own signal thread before it shuts the engine down; any answer but 0
-// cancels that shutdown. Once attached, the client's handler has taken the place of ours, so the
-// stop is passed on from here.
+// cancels that shutdown. It runs only where a signal reached a thread that had not blocked it.
 int refuseSignalShutdown(const int reason, const int, void*) {
     if (reason != fb_shutrsn_signal)
         return 0;
@@ -40,9 +65,22 @@ int refuseSignalShutdown(const int reason, const int, void*) {
 
 } // namespace
 
+void StopSignals::takeOverEarly() {
+    openPipe();
+    // Every thread made from now on (Qt's, the database engine's, curl's) inherits the mask.
+    const sigset_t set = stopSet();
+    if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
+        throw std::runtime_error("pthread_sigmask failed");
+    pthread_t thread;
+    if (::pthread_create(&thread, nullptr, takeSignals, nullptr) != 0)
+        throw std::runtime_error("pthread_create failed");
+    ::pthread_detach(thread);
+}
+
 StopSignals::StopSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
-    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("pipe2 failed");
+    openPipe();
+    // For a thread that has not blocked the signals (a program that did not take them over early):
+    // the handler only writes to the pipe.
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);

@@ -12,10 +12,17 @@ namespace vela {
 // processing of pending events inside a step), so that a run stops in order at a point of its
 // own choosing. The handler itself only writes to a pipe.
 //
-// The database client shuts its engine down by itself on SIGINT and SIGTERM, under the feet of a
-// running step; it is told no here, and the program shuts the engine down on its way out.
+// The database client installs handlers of its own for SIGINT and SIGTERM that shut its engine
+// down from another thread, under the feet of a running step, and race the program's own shutdown
+// and exit. So the program takes the signals over before any thread exists: they are blocked in
+// every thread and taken by one thread of ours, which only writes to the pipe; no handler ever runs
+// inside the engine. The program shuts the engine down itself on its way out.
 class StopSignals {
 public:
+    // Call first in main, before any thread is made. A signal that comes before a StopSignals
+    // exists waits in the pipe for it, and its flag is already raised.
+    static void takeOverEarly();
+
     explicit StopSignals(std::function<void()> onSignal);
     ~StopSignals();
 

@@ -144,6 +144,7 @@ vela::WindowEntry loadWindow(QLibrary& library) {
 int main(int argc, char** argv) {
     if (std::optional<int> answered = answerInfoArgument(argc, argv))
         return std::fflush(stdout) == 0 ? *answered : 1;
+    vela::StopSignals::takeOverEarly();
     vela::keepFirstArgument(argc, argv);
     const bool check = argc > 1 && std::strcmp(argv[1], "--check") == 0;
     if (!check && noDisplay())

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
@@ -91,6 +92,22 @@ public:
         const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
         const size_t at = status.find("SigCgt:");
         return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) >> (s - 1) & 1);
+    }
+    // Whether the signal can reach the program only through the thread of its own that waits for
+    // it: every other thread has it blocked, so no handler ever runs inside the database engine.
+    bool takenByItsOwnThreadOnly(int s) const {
+        std::error_code ec;
+        int waiting = 0;
+        for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
+            std::ifstream status(task.path() / "status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("SigBlk:", 0) == 0 && !(std::stoull(line.substr(7), nullptr, 16) >> (s - 1) & 1)) {
+                    if (readFile(task.path() / "wchan").find("sigtimedwait") == std::string::npos)
+                        return false;
+                    ++waiting;
+                }
+        }
+        return waiting == 1;
     }
     bool running() { return !exitCode(0ms); }
     // The exit status once the program has ended by itself within timeout (-1: by a signal).
@@ -242,6 +259,37 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         EXPECT_EQ(names(folder), std::set<std::string>{});
         EXPECT_FALSE(building(in));
         EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
+    }
+
+    // A signal in the last moments of a run, while the upload goes on or in the few milliseconds
+    // between the server's rename and the end of the process, never leaves the process hanging in
+    // the database engine or crashing on its way out, and the exit status says whether it published.
+    Installation last;
+    FtpTestServer& ftp = last.startFtp({"--throttle", "4000000"});
+    last.ftpKeys = "timeout=2\n";
+    last.writeSettings();
+    const fs::path published = ftp.downloads() / "CasadoNo" / "BANCODADOS.gdb";
+    fs::create_directories(published.parent_path());
+    last.createSource(kCompany + kStates);
+    for (int i = 0; i < 24; ++i) {
+        const bool afterRename = i % 3 != 0;
+        const auto delay = std::chrono::milliseconds(afterRename ? i % 16 : i * 600 / 24);
+        SCOPED_TRACE("signal " + std::to_string(delay.count()) + " ms after " +
+                     (afterRename ? "the rename" : "the upload began"));
+        fs::remove(published);
+        Started run(last);
+        ASSERT_TRUE(
+            eventually([&] { return afterRename ? fs::exists(published) : receiving(published.parent_path()); }, 30s));
+        if (i == 0) {
+            EXPECT_TRUE(run.takenByItsOwnThreadOnly(SIGTERM));
+        }
+        std::this_thread::sleep_for(delay);
+        run.signal(SIGTERM);
+        const std::optional<int> code = run.exitCode(7s);
+        ASSERT_TRUE(code.has_value()) << "still running";
+        ASSERT_NE(*code, -1) << "ended by a signal";
+        EXPECT_EQ(*code == 0, fs::exists(published)) << *code << readFile(last.dir / "stderr.txt");
+        EXPECT_TRUE(*code == 0 || logLines(last.log()).back() == kInterrupted);
     }
 
     // A window waiting for a click just closes, as it would at the close button. Only a display
