@@ -526,12 +526,22 @@ TEST(App, WithoutItsWindowLibraryTheWindowFailsBeforeAnyFileChanges) {
     };
     const Case cases[] = {{{}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}, {"LD_LIBRARY_PATH", in.dir / "lib"}}},
                           // Unattended with a display shows the window too.
+                          {{"EXECUTAR"}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}}},
+                          // Nor in the working folder: the program started from a folder where
+                          // someone planted a library of that name.
                           {{"EXECUTAR"}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":99"}}}};
     for (const Case& c : cases) {
+        if (&c == &cases[2]) {
+            fs::create_directory(in.dir / "bin");
+            fs::rename(in.exe, in.dir / "bin/atualizavela-movel");
+            in.exe = in.dir / "bin/atualizavela-movel";
+            fs::rename(in.dir / "lib/atualizavela-movel-janela.so", beside);
+        }
+        const std::string expected = fs::path(in.exe).parent_path() / "atualizavela-movel-janela.so";
         RunResult r = in.run(c.args, std::chrono::seconds(20), c.env);
         EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_TRUE(
-            contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
+            contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + expected + "\": "))
             << r.err;
         EXPECT_TRUE(contains(r.err, "\"" + installed + "\": ")) << r.err;
         EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;
