@@ -2,8 +2,8 @@
 // with a real FTP server, and the window in this process.
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
-#include "tests/support/Helpers.h"
 #include "tests/support/FtpTestServer.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
 
@@ -190,10 +190,10 @@ TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
     EXPECT_EQ(readFile(in.mobilePath), previous);
 
     // The next run cannot copy the template: it builds from a copy of the previous database, which
-    // a process that has it open keeps reading whole, and publishes it with forced writes whatever
-    // that copy had.
+    // a process that has it open keeps reading whole, and publishes it with forced writes and the
+    // engine's reserve whatever that copy had.
     vela::Connection("previous", {"Database=" + in.mobilePath, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"})
-        .setForcedWrites(false);
+        .setFileSettings(false, false);
     const std::string before = readFile(in.mobilePath);
     const int held = ::open(in.mobilePath.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
@@ -203,6 +203,7 @@ TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
     EXPECT_TRUE(contains(in.log(), "\r\nErro ao Copiar\r\n"));
     EXPECT_FALSE(building(in)); // the killed run's build is gone too
     EXPECT_TRUE(headerSaysForcedWrites(in.mobilePath));
+    EXPECT_TRUE(headerSaysReserve(in.mobilePath));
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "20000");
     std::string held_bytes(before.size() + 1, '\0');
     EXPECT_EQ(::pread(held, held_bytes.data(), held_bytes.size(), 0), static_cast<ssize_t>(before.size()));
@@ -234,7 +235,10 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), kInterrupted);
         EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exporta\xe7\xe3o Conclu\xed" "da."), 0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Exporta\xe7\xe3o Conclu\xed"
+                             "da."),
+                  0);
         // Nothing was published, and the temporary files are gone.
         EXPECT_EQ(names(folder), std::set<std::string>{});
         EXPECT_FALSE(building(in));
