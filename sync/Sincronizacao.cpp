@@ -44,7 +44,7 @@ namespace {
 // The file's settings while the copies run, and those the published file must have once they are
 // done. Forced writes off, since the file is rebuilt on every run. No room kept on its data pages for
 // later versions of the rows, which a file written once and then only read on the devices never
-// needs: its pages fill, and the file every device downloads is a sixth smaller. The engine changes
+// needs: its pages fill, and the file every device downloads is that much smaller. The engine changes
 // these settings safely only with no other attachment open, so the mobile connection is closed
 // around each change; it holds no rows yet at the start, and at the end closing it is what commits
 // the last rows anyway. A run that fails or is stopped leaves its file to be thrown away, so
