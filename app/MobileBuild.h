@@ -30,6 +30,8 @@ public:
     // Forced writes the published file must carry: the template's own (nothing), or on where the
     // build did not start from the template.
     std::optional<bool> forcedWrites() const { return fromTemplate_ ? std::nullopt : std::optional<bool>(true); }
+    // Likewise the space reserved on its pages: the template's own, or the engine's default (on).
+    std::optional<bool> reserveSpace() const { return fromTemplate_ ? std::nullopt : std::optional<bool>(true); }
 
     // Renames the build, already flushed to disk, over the mobile path and makes the rename
     // durable. Throws Error.

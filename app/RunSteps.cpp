@@ -112,7 +112,7 @@ bool RunController::runStep1() {
         return false;
     }
     try {
-        sincronizaTabelas(*dm_, *this, build_->forcedWrites());
+        sincronizaTabelas(*dm_, *this, build_->forcedWrites(), build_->reserveSpace());
         // A stop that came after the last row is still a stop: the build is not published.
         if (stopping())
             stop_.check();

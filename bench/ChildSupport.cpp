@@ -71,10 +71,16 @@ double cpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void forcedWritesOff(const std::string& database) {
-    std::string command = std::string(VELA_GFIX) + " -write async '" + database + "' -user SYSDBA -password quillfern";
-    if (std::system(command.c_str()) != 0)
-        throw Error("failed: " + command);
+void forcedWritesOff(const std::string& database, bool pagesFull) {
+    std::vector<std::string> settings{"-write async"};
+    if (pagesFull)
+        settings.emplace_back("-use full");
+    for (const std::string& setting : settings) {
+        std::string command =
+            std::string(VELA_GFIX) + " " + setting + " '" + database + "' -user SYSDBA -password quillfern";
+        if (std::system(command.c_str()) != 0)
+            throw Error("failed: " + command);
+    }
 }
 
 std::vector<std::string> selectColumns(Connection& source, std::string_view select) {

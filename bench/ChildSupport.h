@@ -27,8 +27,9 @@ bool included(const ChildOptions& o, std::string_view name);
 // User and system time of the whole process, the embedded engine's threads included.
 double cpuSeconds();
 // The template copy, with the disk writes of the database left to the system: what the run would
-// cost if it switched forced writes off while it fills the file.
-void forcedWritesOff(const std::string& database);
+// cost if it switched forced writes off while it fills the file; with pagesFull also no room kept
+// on its data pages for later row versions (gfix -use full), as step 1 fills the file.
+void forcedWritesOff(const std::string& database, bool pagesFull = false);
 
 // The column names of a SELECT, prepared on the source.
 std::vector<std::string> selectColumns(Connection& source, std::string_view select);

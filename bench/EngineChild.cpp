@@ -27,8 +27,9 @@ int engineMain(const ChildOptions& o) {
     std::string mobile = o.folder + "/BANCODADOS.gdb";
     {
         copyTemplate(o.templ, mobile);
+        // As step 1 writes the file: no forced writes, its pages filled.
         if (o.forcedWritesOff)
-            forcedWritesOff(mobile);
+            forcedWritesOff(mobile, true);
         TDMSistemaCadastro dm({o.source, mobile});
         NullHost host;
         auto t0 = Clock::now();

@@ -170,6 +170,31 @@ void compareUploads(Scale& sc, const std::vector<double>& uploads, FtpServer& ft
     fs::remove(ftp.path(kRemote));
 }
 
+// The published file against the smallest Firebird makes of the same rows: its backup restored with
+// every data page filled.
+void measureFile(Scale& sc, const std::string& base) {
+    const std::string file = base + "/binary/movel/Banco/BANCODADOS.gdb";
+    const std::string backup = base + "/floor.fbk", restored = base + "/floor.fdb";
+    std::error_code ec;
+    sc.publishedBytes = static_cast<long long>(fs::file_size(file, ec));
+    if (ec)
+        return;
+    fs::remove(backup, ec);
+    fs::remove(restored, ec);
+    for (const std::vector<std::string>& gbak : {std::vector<std::string>{VELA_GBAK, "-b", file, backup},
+                                                 {VELA_GBAK, "-c", "-use_all_space", backup, restored}}) {
+        std::vector<std::string> args = gbak;
+        args.insert(args.end(), {"-user", "SYSDBA", "-password", "quillfern"});
+        if (Exit e = spawn(args, base, base + "/gbak.txt"); e.code != 0) {
+            std::fprintf(stderr, "  gbak failed (exit %d): %s\n", e.code, tail(readAll(base + "/gbak.txt")).c_str());
+            return;
+        }
+    }
+    sc.restoreFloorBytes = static_cast<long long>(fs::file_size(restored, ec));
+    fs::remove(backup, ec);
+    fs::remove(restored, ec);
+}
+
 } // namespace
 
 void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
@@ -254,6 +279,7 @@ void runScale(Scale& sc, const Options& o, FtpServer& ftp) {
 
     compareRows(sc);
     compareUploads(sc, uploads, ftp, base);
+    measureFile(sc, base);
     if (!o.keep)
         for (const char* d :
              {"/window", "/engine", "/raw", "/server", "/binary", "/binary-step1", "/window-async", "/raw-async"})

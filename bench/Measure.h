@@ -45,6 +45,9 @@ struct Scale {
     std::string uploadStatus; // "measured" or why not
     double uploadSeconds = 0, curlSeconds = 0;
     long long uploadBytes = 0;
+    // The file the unattended program published, and what Firebird's own backup and restore of it
+    // with every page filled (gbak -b, then gbak -c -use_all_space) makes: the least it could be.
+    long long publishedBytes = 0, restoreFloorBytes = 0;
 };
 
 // Rows a table copy left in the mobile tables a run reported.

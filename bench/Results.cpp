@@ -131,6 +131,11 @@ void print(const Scale& sc) {
     else
         std::printf("  upload: %s; curl -T of the %.1f MB file: %.2f s (%.0f MB/s)\n", sc.uploadStatus.c_str(),
                     sc.uploadBytes / 1048576.0, sc.curlSeconds, sc.uploadBytes / 1048576.0 / sc.curlSeconds);
+    std::printf("  published file: %.1f MB, %.1f bytes per copied row; Firebird's backup restored with every page "
+                "filled: %.1f MB; published / restored %.3f\n",
+                sc.publishedBytes / 1e6, ratio(static_cast<double>(sc.publishedBytes), static_cast<double>(n)),
+                sc.restoreFloorBytes / 1e6,
+                ratio(static_cast<double>(sc.publishedBytes), static_cast<double>(sc.restoreFloorBytes)));
     if (sc.binary->exit.code != 0)
         std::printf("  binary exit %d; log ends: %s\n", sc.binary->exit.code, sc.binaryLog.c_str());
 }
@@ -173,6 +178,9 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
     else
         j.null("upload_to_curl_ratio");
     j.str("upload_status", top.uploadStatus);
+    // The file every device downloads against the least Firebird makes of the same rows.
+    j.num("published_to_restore_floor_ratio",
+          ratio(static_cast<double>(top.publishedBytes), static_cast<double>(top.restoreFloorBytes)));
     j.num("run_to_raw_cpu_ratio",
           ratio(top.window->report.number("cpu_seconds"), top.raw->report.number("cpu_seconds")));
     j.num("window_overhead_cpu_us_per_row",
@@ -255,6 +263,12 @@ void writeJson(const std::vector<Scale>& scales, const Options& o) {
               perRowUs(sc.window->report.number("seconds") - sc.engine->report.number("seconds"), rows), 2);
         j.num("engine_overhead_us_per_row",
               perRowUs(sc.engine->report.number("seconds") - engineBaseline(sc).report.number("seconds"), rows), 2);
+        j.integer("published_bytes", sc.publishedBytes);
+        j.integer("restore_floor_bytes", sc.restoreFloorBytes);
+        j.num("published_bytes_per_copied_row",
+              ratio(static_cast<double>(sc.publishedBytes), static_cast<double>(rows)), 1);
+        j.num("published_to_restore_floor_ratio",
+              ratio(static_cast<double>(sc.publishedBytes), static_cast<double>(sc.restoreFloorBytes)));
         j.num("setup_seconds", sc.window->report.number("setup_seconds"));
         j.num("step1_peak_rss_mb", sc.window->report.number("peak_rss_kib_after_run") / 1024.0, 1);
         j.integer("log_bytes", sc.binaryLogBytes);

@@ -58,7 +58,8 @@ void Connection::setParam(const std::string& key, const std::string& value) {
     params_.push_back(key + "=" + value);
 }
 
-fb::Handle<Firebird::IAttachment> Connection::attachNew(const bool* forcedWrites) {
+fb::Handle<Firebird::IAttachment> Connection::attachNew(std::optional<bool> forcedWrites,
+                                                        std::optional<bool> reserveSpace) {
     fb::Status& st = status_;
     fb::Handle<Firebird::IXpbBuilder> dpb(fb::util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0));
     dpb->insertString(&st, isc_dpb_user_name, param("User_Name").c_str());
@@ -66,6 +67,8 @@ fb::Handle<Firebird::IAttachment> Connection::attachNew(const bool* forcedWrites
     dpb->insertString(&st, isc_dpb_lc_ctype, "NONE");
     if (forcedWrites)
         dpb->insertInt(&st, isc_dpb_force_write, *forcedWrites ? 1 : 0);
+    if (reserveSpace)
+        dpb->insertInt(&st, isc_dpb_no_reserve, *reserveSpace ? 0 : 1);
     // The engine's settings for a database this process opens itself. Its page cache: the default of
     // 2,048 pages is most of a run's memory, and a copy that reads each page once gains nothing from
     // it. Its garbage collection: by the attachment that meets the garbage, with no thread of its own
@@ -86,7 +89,7 @@ fb::Handle<Firebird::IAttachment> Connection::attachNew(const bool* forcedWrites
 void Connection::open() {
     if (attachment_)
         return;
-    attachment_ = attachNew(nullptr);
+    attachment_ = attachNew();
     ++generation_;
 }
 
@@ -118,10 +121,18 @@ void Connection::close() {
 }
 
 bool Connection::forcedWrites() {
-    const unsigned char items[] = {isc_info_forced_writes, isc_info_end};
+    return infoFlag(isc_info_forced_writes);
+}
+
+bool Connection::reservesSpace() {
+    return !infoFlag(isc_info_no_reserve);
+}
+
+bool Connection::infoFlag(unsigned char item) {
+    const unsigned char items[] = {item, isc_info_end};
     unsigned char reply[16] = {};
     attachment()->getInfo(&status_, sizeof items, items, sizeof reply, reply);
-    if (reply[0] != isc_info_forced_writes)
+    if (reply[0] != item)
         return false;
     const auto length = static_cast<short>(isc_portable_integer(reply + 1, 2));
     if (length < 0 || 3 + static_cast<size_t>(length) > sizeof reply)
@@ -130,8 +141,12 @@ bool Connection::forcedWrites() {
 }
 
 void Connection::setForcedWrites(bool on) {
+    setFileSettings(on, std::nullopt);
+}
+
+void Connection::setFileSettings(std::optional<bool> forcedWrites, std::optional<bool> reserveSpace) {
     close();
-    fb::Handle<Firebird::IAttachment> other = attachNew(&on);
+    fb::Handle<Firebird::IAttachment> other = attachNew(forcedWrites, reserveSpace);
     other->detach(&status_);
     other.forget();
 }

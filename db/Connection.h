@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,9 +42,13 @@ public:
 
     // The database's forced-writes setting, read on this connection.
     bool forcedWrites();
-    // Changes it through an attachment of its own while no other is open: closes this connection
-    // first (committing its transaction), leaves it closed.
+    // Whether the engine keeps room on each data page for later versions of its rows (the default;
+    // off after `gfix -use full`), read on this connection.
+    bool reservesSpace();
+    // Change them through an attachment of its own while no other is open: close this connection
+    // first (committing its transaction), leave it closed. A setting not given stays as it is.
     void setForcedWrites(bool on);
+    void setFileSettings(std::optional<bool> forcedWrites, std::optional<bool> reserveSpace);
     // Bumped at every open: statements prepared on an older attachment prepare again.
     std::uint64_t generation() const { return generation_; }
 
@@ -58,8 +63,11 @@ public:
 
 private:
     void releaseStatements();
-    // A new attachment with this connection's parameters; forcedWrites, when given, is set on it.
-    fb::Handle<Firebird::IAttachment> attachNew(const bool* forcedWrites);
+    // A new attachment with this connection's parameters; the file settings given are set on it.
+    fb::Handle<Firebird::IAttachment> attachNew(std::optional<bool> forcedWrites = std::nullopt,
+                                                std::optional<bool> reserveSpace = std::nullopt);
+    // A yes/no item of the database's information.
+    bool infoFlag(unsigned char item);
 
     std::string name_;
     std::vector<std::string> params_;

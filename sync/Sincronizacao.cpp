@@ -41,36 +41,42 @@ const CopyEntry& findCopy(std::string_view method) {
 
 namespace {
 
-// Forced writes off while the copies run, and set as the published file must have them once they
-// are done. The engine changes the setting safely only with no other attachment open, so the
-// mobile connection is closed around each change; it holds no rows yet at the start, and at the
-// end closing it is what commits the last rows anyway. A run that fails or is stopped leaves its
-// file to be thrown away, so nothing is put back then.
-class ForcedWritesOff {
+// The file's settings while the copies run, and those the published file must have once they are
+// done. Forced writes off, since the file is rebuilt on every run. No room kept on its data pages for
+// later versions of the rows, which a file written once and then only read on the devices never
+// needs: its pages fill, and the file every device downloads is that much smaller. The engine changes
+// these settings safely only with no other attachment open, so the mobile connection is closed
+// around each change; it holds no rows yet at the start, and at the end closing it is what commits
+// the last rows anyway. A run that fails or is stopped leaves its file to be thrown away, so
+// nothing is put back then.
+class BuildSettings {
 public:
-    ForcedWritesOff(TDMSistemaCadastro& dm, std::optional<bool> after)
-        : mobile_(dm.FDConnectionBancoMovel), was_(mobile_.forcedWrites()), after_(after.value_or(was_)) {
-        if (was_) {
-            mobile_.setForcedWrites(false);
+    BuildSettings(TDMSistemaCadastro& dm, std::optional<bool> forcedWrites, std::optional<bool> reserveSpace)
+        : mobile_(dm.FDConnectionBancoMovel), forced_(mobile_.forcedWrites()), reserve_(mobile_.reservesSpace()),
+          forcedAfter_(forcedWrites.value_or(forced_)), reserveAfter_(reserveSpace.value_or(reserve_)) {
+        if (forced_ || reserve_) {
+            mobile_.setFileSettings(false, false);
             mobile_.open();
             dm.FDTransactionBancoMovel.start();
         }
     }
-    ForcedWritesOff(const ForcedWritesOff&) = delete;
-    ForcedWritesOff& operator=(const ForcedWritesOff&) = delete;
+    BuildSettings(const BuildSettings&) = delete;
+    BuildSettings& operator=(const BuildSettings&) = delete;
 
-    // Closes the mobile connection, committing, and gives the file its setting.
+    // Closes the mobile connection, committing, and gives the file its settings.
     void close() {
-        if (after_)
-            mobile_.setForcedWrites(true);
+        if (forcedAfter_ || reserveAfter_)
+            mobile_.setFileSettings(forcedAfter_, reserveAfter_);
         else
             mobile_.close();
     }
 
 private:
     Connection& mobile_;
-    bool was_;
-    bool after_;
+    bool forced_;
+    bool reserve_;
+    bool forcedAfter_;
+    bool reserveAfter_;
 };
 
 // Written without forced writes, the file's last pages may still sit in the system's cache.
@@ -82,12 +88,13 @@ void flushToDisk(const std::string& path) {
 
 } // namespace
 
-void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host, std::optional<bool> forcedWrites) {
+void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host, std::optional<bool> forcedWrites,
+                       std::optional<bool> reserveSpace) {
     const std::string file = dm.FDConnectionBancoMovel.param("Database");
-    ForcedWritesOff unforced(dm, forcedWrites);
+    BuildSettings settings(dm, forcedWrites, reserveSpace);
     for (const CopyEntry& e : tableCopies)
         runTableCopy(e.copy, dm, host);
-    unforced.close();
+    settings.close();
     flushToDisk(file);
 }
 

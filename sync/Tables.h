@@ -31,9 +31,11 @@ const CopyEntry& findCopy(std::string_view method);
 
 // Step 1's copies: every table of the list in order, then the mobile connection closed (which
 // commits the last rows) and its file flushed to disk. Expects both connections open and the
-// mobile transaction started. The mobile file runs without forced writes meanwhile, since it is
-// rebuilt on every run; once the copies are done it gets forcedWrites, or the setting it had at
-// the start. A file whose copies failed or were stopped keeps them off: it is never published.
-void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host, std::optional<bool> forcedWrites = std::nullopt);
+// mobile transaction started. The mobile file runs without forced writes and fills its pages with
+// no space reserved meanwhile, since it is rebuilt on every run and then only read; once the copies
+// are done it gets forcedWrites and reserveSpace, or for each the setting it had at the start. A
+// file whose copies failed or were stopped keeps them off: it is never published.
+void sincronizaTabelas(TDMSistemaCadastro& dm, CopyHost& host, std::optional<bool> forcedWrites = std::nullopt,
+                       std::optional<bool> reserveSpace = std::nullopt);
 
 } // namespace vela

@@ -207,10 +207,10 @@ TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
     EXPECT_EQ(readFile(in.mobilePath), previous);
 
     // The next run cannot copy the template: it builds from a copy of the previous database, which
-    // a process that has it open keeps reading whole, and publishes it with forced writes whatever
-    // that copy had.
+    // a process that has it open keeps reading whole, and publishes it with forced writes and the
+    // engine's reserve whatever that copy had.
     vela::Connection("previous", {"Database=" + in.mobilePath, "User_Name=sysdba", "Password=quillfern", "DriverID=IB"})
-        .setForcedWrites(false);
+        .setFileSettings(false, false);
     const std::string before = readFile(in.mobilePath);
     const int held = ::open(in.mobilePath.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
@@ -220,6 +220,7 @@ TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
     EXPECT_TRUE(contains(in.log(), "\r\nErro ao Copiar\r\n"));
     EXPECT_FALSE(building(in)); // the killed run's build is gone too
     EXPECT_TRUE(headerSaysForcedWrites(in.mobilePath));
+    EXPECT_TRUE(headerSaysReserve(in.mobilePath));
     EXPECT_EQ(query(in.mobilePath, "select count(*) from estado")[0][0], "20000");
     std::string held_bytes(before.size() + 1, '\0');
     EXPECT_EQ(::pread(held, held_bytes.data(), held_bytes.size(), 0), static_cast<ssize_t>(before.size()));

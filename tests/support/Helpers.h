@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <stdexcept>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,9 +25,9 @@ inline bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Whether a database's header page says forced writes, as the server's own statistics tool reads
-// it rather than as our code does.
-inline bool headerSaysForcedWrites(const std::string& database) {
+// A database's header page as the server's own statistics tool reads it rather than as our code
+// does.
+inline std::string headerPage(const std::string& database) {
     std::string command = std::string(VELA_GSTAT) + " -h '" + database + "' 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
@@ -39,7 +39,16 @@ inline bool headerSaysForcedWrites(const std::string& database) {
     ::pclose(pipe);
     if (!contains(out, "Attributes"))
         throw std::runtime_error("no header in: " + out);
-    return contains(out, "force write");
+    return out;
+}
+
+inline bool headerSaysForcedWrites(const std::string& database) {
+    return contains(headerPage(database), "force write");
+}
+
+// Whether the engine keeps room on the data pages for later row versions (off: "no reserve").
+inline bool headerSaysReserve(const std::string& database) {
+    return !contains(headerPage(database), "no reserve");
 }
 
 // The mobile database a synchronization run is building beside the published one
