@@ -2,8 +2,10 @@
 // status says about it.
 #include "app/RunController.h"
 
-#include "app/StopSignals.h"
+#include "app/ExitStatus.h"
+
 #include "app/Startup.h"
+#include "app/StopSignals.h"
 
 #include <QCoreApplication>
 
@@ -39,8 +41,12 @@ void RunController::runUnattended() {
 RunController::Run::Run(RunController& c) : c_(c) {
     try {
         c_.runLock_.acquire();
-    } catch (const std::exception& e) {
+    } catch (const LockHeld& e) {
         c_.refuse(QString::fromUtf8(e.what()));
+        return;
+    } catch (const std::exception& e) {
+        // No lock could be made (a read-only folder): a failure of this run, not another run.
+        c_.errorBox(QString::fromUtf8(e.what()));
         return;
     }
     held_ = true;
@@ -65,7 +71,7 @@ RunController::Run::~Run() {
             c_.failAndEnd(QStringLiteral("Execução interrompida."));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
-            c_.endProgram(1);
+            c_.endProgram(kExitFailed);
         }
     }
 }
@@ -96,7 +102,7 @@ bool RunController::closing() {
     }
     if (!ended_) {
         ended_ = true;
-        exitCode_ = failed_ ? 1 : 0;
+        exitCode_ = worst_;
     }
     return true;
 }

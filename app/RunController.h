@@ -117,7 +117,7 @@ private:
     RunLock runLock_{settings_.mobilePath()};
     int running_ = 0;
     StopToken stop_;
-    bool failed_ = false; // a failure was shown: the program ends with 1 however it ends
+    int worst_ = 0; // the worst ending of the runs so far: the program ends with it however it ends
 };
 
 // Whether the program was started to run unattended (EXECUTAR, in any case, as first argument).

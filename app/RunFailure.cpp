@@ -1,6 +1,8 @@
 // What the run leaves behind when it fails or ends: the error box, the run log file and the exit.
 #include "app/RunController.h"
 
+#include "app/ExitStatus.h"
+
 #include "common/Error.h"
 #include "common/Files.h"
 #include "db/ModuloDadosCadastro.h"
@@ -11,8 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vela {
@@ -23,7 +25,9 @@ namespace {
 // that is renamed over the old file once the whole text is on disk: a crash or a full disk leaves
 // the previous log, never half of one.
 std::optional<QString> writeFile(const QString& path, RunLog& log) {
-    auto failure = [&path](int error) { return QString::fromUtf8(fileError("create", path.toStdString(), error).what()); };
+    auto failure = [&path](int error) {
+        return QString::fromUtf8(fileError("create", path.toStdString(), error).what());
+    };
     QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd)
@@ -64,7 +68,7 @@ bool RunController::saveLog() {
 
 void RunController::errorBox(const QString& message) {
     lastError_ = message;
-    failed_ = true;
+    worst_ = worseExit(worst_, kExitFailed);
     progress_.failed(message);
     log_.flush();
     if (view_.attended() && !stopping()) {
@@ -79,13 +83,13 @@ void RunController::errorBox(const QString& message) {
         appendLine(message);
         if (auto error = writeFile(logFilePath(), log_))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
-        endProgram(1);
+        endProgram(kExitFailed);
     }
 }
 
 void RunController::refuse(const QString& message) {
     lastError_ = message;
-    failed_ = true;
+    worst_ = worseExit(worst_, kExitLocked);
     progress_.failed(message);
     if (view_.attended()) {
         view_.showFailure(message);
@@ -95,7 +99,7 @@ void RunController::refuse(const QString& message) {
     std::fflush(stderr);
     // The run that holds the lock owns the log file: this one ends without writing it.
     if (unattended_)
-        endProgram(1);
+        endProgram(kExitLocked);
 }
 
 void RunController::failAndEnd(const QString& message) {
@@ -103,7 +107,7 @@ void RunController::failAndEnd(const QString& message) {
     appendLine(message);
     if (!saveLog())
         return;
-    endProgram(1);
+    endProgram(kExitFailed);
 }
 
 void RunController::endProgram(int code) {
@@ -123,7 +127,7 @@ void RunController::endProgram(int code) {
 }
 
 void RunController::stopSilently() {
-    failed_ = true;
+    worst_ = worseExit(worst_, kExitFailed);
     log_.flush();
     const QString last = unattended_ || stopping() ? log_.lastLine() : QString();
     progress_.failed(last);
@@ -132,7 +136,7 @@ void RunController::stopSilently() {
         std::fprintf(stderr, "%s\n", last.toLocal8Bit().constData());
         if (auto error = writeFile(logFilePath(), log_))
             std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
-        endProgram(1);
+        endProgram(kExitFailed);
     }
 }
 

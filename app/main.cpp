@@ -1,4 +1,5 @@
 #include "app/ConsoleView.h"
+#include "app/ExitStatus.h"
 #include "app/RunController.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
@@ -67,7 +68,7 @@ int runWithoutWindow(int argc, char** argv) {
     std::optional<vela::AppSettings> settings = vela::settingsOrReason(reason);
     if (!settings) {
         std::fprintf(stderr, "%s\n", reason.toLocal8Bit().constData());
-        return 1;
+        return vela::kExitRefused;
     }
     vela::ConsoleView view(*settings);
     vela::RunController run(*settings, view);

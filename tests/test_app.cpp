@@ -236,7 +236,7 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         fs::permissions(ini, c.mode);
         ASSERT_EQ(::chown(ini.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
         RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120), c.env);
-        EXPECT_EQ(r.exitCode, 1) << c.name;
+        EXPECT_EQ(r.exitCode, 2) << c.name;
         EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
         EXPECT_FALSE(fs::exists(in.logPath())) << c.name;
         EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)

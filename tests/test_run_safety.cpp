@@ -152,7 +152,7 @@ TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes)
     ASSERT_EQ(::stat(first.mobilePath.c_str(), &before), 0);
 
     RunResult r = second.run();
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.err.find("Outra execu\xc3\xa7\xc3\xa3o em andamento: " + first.mobilePath), std::string::npos) << r.err;
     // The run that holds the lock owns the log file: the refused one writes none.
     EXPECT_FALSE(fs::exists(second.logPath()));
@@ -171,6 +171,17 @@ TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes)
     // The template copy leaves no file of its own beside the database.
     EXPECT_EQ(names(fs::path(first.mobilePath).parent_path()),
               (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.lock", "VAZIO.GDB"}));
+
+    // A lock that cannot be made at all (here a folder in its place; a read-only mobile folder alike)
+    // is this run's failure, with the path and the system's reason: no other run is involved.
+    const std::string lock = first.mobilePath + ".lock";
+    fs::remove(lock);
+    fs::create_directory(lock);
+    r = second.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Cannot create file \"" + lock + "\". Is a directory")) << r.err;
+    EXPECT_FALSE(contains(r.err, "Outra execu")) << r.err;
+    EXPECT_EQ(logLines(second.log()).back(), "Cannot create file \"" + lock + "\". Is a directory");
 }
 
 TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {

@@ -227,6 +227,10 @@ TEST(Window, AfterAStepTheFocusIsBackOnItsButtonAndTheTitleIsFixedAgain) {
     EXPECT_EQ(QApplication::focusWidget(), w.Button3);
     EXPECT_FALSE(w.Edit1->hasSelectedText());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal"));
+    // The failed step is how the program ends, whenever the window is closed.
+    w.close();
+    EXPECT_TRUE(w.ended());
+    EXPECT_EQ(w.exitCode(), 1);
 }
 
 TEST(Window, TheErrorBoxWaitsUnderTheNormalPointer) {
