@@ -34,6 +34,7 @@ public:
     void rowCopied();
     // A child copy's row: its percentage is of the whole child table, not of its parent's rows.
     void childRowCopied(std::int64_t rows, std::int64_t total) {
+        summary_.childRowCopied();
         childRows_ = rows;
         childTotal_ = total;
     }

@@ -5,6 +5,7 @@
 #include "app/MobileBuild.h"
 #include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
+#include "publish/RemotePath.h"
 #include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
@@ -106,6 +107,7 @@ bool RunController::runStep1() {
     Run run(*this);
     if (!run)
         return false;
+    record_.stepBegan(RunStep::Sync);
     try {
         readMaquinas();
         prepareDatabases();
@@ -138,6 +140,7 @@ bool RunController::runStep2() {
     Run run(*this);
     if (!run)
         return false;
+    record_.stepBegan(RunStep::Upload);
     std::optional<UploadStep> upload;
     try {
         upload.emplace(*this, uploadSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());
@@ -167,6 +170,7 @@ bool RunController::runStep2() {
         failAndEnd(text(e));
         return false;
     }
+    record_.uploaded(lastUpload_, QString::fromStdString(remotePath(tradeName)));
     log_.flush();
     return true;
 }

@@ -15,6 +15,7 @@ struct AppSettings {
     QString mobileFolder;   // holds Banco/VAZIO.GDB, Banco/BANCODADOS.gdb and maquinas.txt
     QString sourceDatabase; // the initial source path
     QString logFolder;      // where the run log file goes; empty: beside the executable
+    QString metricsFile;    // a node_exporter textfile each run rewrites; empty: none
     QString sourceUser = QStringLiteral("sysdba");
     QString sourcePassword = QStringLiteral("quillfern");
     enum class Protocol { Ftp, Sftp };

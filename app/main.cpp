@@ -72,7 +72,6 @@ int runWithoutWindow(int argc, char** argv) {
     }
     vela::ConsoleView view(*settings);
     vela::RunController run(*settings, view);
-    view.setRun(&run);
     vela::StopSignals stopSignals([&run] { run.requestStop(); });
     auto DMSistemaCadastro = vela::dataModule(*settings);
     run.setDataModule(DMSistemaCadastro.get());

@@ -5,6 +5,7 @@
 #include "app/RunSummary.h"
 #include "app/principal.h"
 #include "common/Error.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
@@ -26,9 +27,11 @@ QApplication& app() {
 }
 
 AppSettings settings() {
+    static test::TempDir logs; // what a step's failure leaves goes here, not beside the tests
     AppSettings s;
     s.mobileFolder = QStringLiteral("/srv/movel");
     s.sourceDatabase = QStringLiteral("/srv/dados/BANCODADOS.FDB");
+    s.logFolder = QString::fromStdString(logs.path());
     return s;
 }
 
