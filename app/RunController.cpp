@@ -7,8 +7,6 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
-
 namespace vela {
 
 RunController::RunController(const AppSettings& settings, RunView& view)
@@ -75,8 +73,7 @@ RunController::Run::~Run() {
                 else
                     c_.failAndEnd(QStringLiteral("Execução interrompida."));
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "%s\n", e.what());
-                c_.record_.failed(RunOutcome::Stopped, QString::fromUtf8(e.what()));
+                c_.reportFailure(RunOutcome::Stopped, QString::fromUtf8(e.what()));
                 c_.endProgram();
             }
         }

@@ -105,11 +105,16 @@ private:
 
     // Failed or stopped, as the stop says.
     RunOutcome failure();
+    // Notes the failure for the record, the summary and the error box, and says it on standard error.
+    void reportFailure(RunOutcome outcome, const QString& message);
     void errorBox(const QString& message);
     // A run refused before it began (another run holds the lock): reported, and no file touched.
     void refuse(const QString& message);
     void failAndEnd(const QString& message);
-    void stopSilently();
+    // The message as the saved log's last line, and the program ended.
+    void endWithLog(const QString& message);
+    // A failure to reach the server: logged; the window goes on, an unattended run ends.
+    void stopSilently(const QString& message);
     // The run published: the log saved, saying where, and the program ended.
     void publishedAndEnd();
     void endProgram();

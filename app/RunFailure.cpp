@@ -9,61 +9,66 @@
 
 namespace vela {
 
-bool RunController::saveLog() {
-    if (auto error = record_.saveLog(log_)) {
-        errorBox(*error);
-        return false;
-    }
-    return true;
-}
-
 RunOutcome RunController::failure() {
     return stopping() ? RunOutcome::Stopped : RunOutcome::Failed;
 }
 
-void RunController::errorBox(const QString& message) {
+void RunController::reportFailure(RunOutcome outcome, const QString& message) {
     lastError_ = message;
-    record_.failed(failure(), message);
+    record_.failed(outcome, message);
     progress_.failed(message);
     log_.flush();
+    // Standard error (the journal, under the service) gets every failure once, whoever else is
+    // shown it: the box, the saved log.
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+bool RunController::saveLog() {
+    auto error = record_.saveLog(log_);
+    if (!error)
+        return true;
+    // The log cannot carry its own failure: standard error and the box do.
+    reportFailure(failure(), *error);
+    if (view_.attended() && !stopping())
+        view_.showFailure(*error);
+    else if (unattended_ || stopping())
+        endProgram();
+    return false;
+}
+
+void RunController::errorBox(const QString& message) {
+    reportFailure(failure(), message);
     if (view_.attended() && !stopping()) {
         view_.showFailure(message);
         return;
     }
-    // Nobody can close a box here: the message goes to standard error, and an unattended run
-    // saves its log, the message as its last line, and ends as failed instead of waiting.
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
-    if (unattended_ || stopping()) {
-        appendLine(message);
-        if (auto error = record_.saveLog(log_))
-            std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
-        endProgram();
-    }
+    // Nobody can close a box here: an unattended run saves its log, the message as its last line,
+    // and ends as failed instead of waiting.
+    if (unattended_ || stopping())
+        endWithLog(message);
 }
 
 void RunController::refuse(const QString& message) {
-    lastError_ = message;
-    record_.failed(RunOutcome::Refused, message);
-    progress_.failed(message);
+    reportFailure(RunOutcome::Refused, message);
     if (view_.attended()) {
         view_.showFailure(message);
         return;
     }
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
     // The run that holds the lock owns the log file: this one ends without writing it.
     if (unattended_)
         endProgram();
 }
 
 void RunController::failAndEnd(const QString& message) {
-    record_.failed(failure(), message);
-    progress_.failed(message);
+    reportFailure(failure(), message);
+    endWithLog(message);
+}
+
+void RunController::endWithLog(const QString& message) {
     appendLine(message);
-    if (!saveLog())
-        return;
-    endProgram();
+    if (saveLog())
+        endProgram();
 }
 
 void RunController::endProgram() {
@@ -81,17 +86,13 @@ void RunController::endProgram() {
     QCoreApplication::exit(record_.exitStatus());
 }
 
-void RunController::stopSilently() {
-    log_.flush();
-    const QString last = unattended_ || stopping() ? log_.lastLine() : QString();
-    record_.failed(failure(), log_.lastLine());
-    progress_.failed(last);
+void RunController::stopSilently(const QString& message) {
+    appendLine(message);
+    reportFailure(failure(), message);
+    // Nobody will look at the window: keep the log, fail the run.
     if ((!view_.attended() && unattended_) || stopping()) {
-        // Nobody will look at the window: say why on standard error, keep the log, fail the run.
-        std::fprintf(stderr, "%s\n", last.toLocal8Bit().constData());
-        if (auto error = record_.saveLog(log_))
-            std::fprintf(stderr, "%s\n", error->toLocal8Bit().constData());
-        endProgram();
+        if (saveLog())
+            endProgram();
     }
 }
 

@@ -39,6 +39,7 @@ public:
         childTotal_ = total;
     }
     void uploadBegan();
+    void sendingTo(const QString& where) { summary_.sendingTo(where); }
     void bytesSent(std::int64_t bytes);
     // The reason the run stops; a failure of several reasons keeps the last.
     void failed(const QString& message);

@@ -152,8 +152,7 @@ bool RunController::runStep2() {
     try {
         upload->connect();
     } catch (const std::exception& e) {
-        appendLine(text(e));
-        stopSilently();
+        stopSilently(text(e));
         return false;
     }
     std::string tradeName;
@@ -165,6 +164,7 @@ bool RunController::runStep2() {
         return false;
     }
     try {
+        progress_.sendingTo(settings_.ftpHost + QLatin1Char(':') + QString::fromStdString(remotePath(tradeName)));
         lastUpload_ = upload->send(tradeName);
     } catch (const std::exception& e) {
         failAndEnd(text(e));

@@ -93,7 +93,8 @@ QString RunSummary::line(const QString& failure, Clock::time_point now) const {
                 QLatin1String(" s; ");
     if (upload_.began)
         s += QLatin1String("enviado ") + byteSize(static_cast<double>(bytes_)) + QLatin1String(" em ") +
-             decimalComma(upload_.seconds(now)) + QLatin1String(" s; ");
+             decimalComma(upload_.seconds(now)) + QLatin1String(" s") +
+             (destination_.isEmpty() ? QString() : QLatin1String(" para ") + destination_) + QLatin1String("; ");
     if (failure.isEmpty())
         return s + QStringLiteral("concluído");
     // One line: a client's message of several lines is joined.

@@ -12,7 +12,8 @@ namespace vela {
 
 // What an unattended run reports on standard output when it ends: one line for schedulers and for
 // people reading a job's mail, e.g.
-//   atualizavela-movel: 19 tabelas, 714991 linhas em 25,1 s; enviado 157,2 MB em 3,4 s; concluído
+//   atualizavela-movel: 19 tabelas, 714991 linhas em 25,1 s; enviado 157,2 MB em 3,4 s para
+//   ftp.example.com:/www/downloads/CasadoNorte/BANCODADOS.gdb; concluído
 class RunSummary {
 public:
     using Clock = std::chrono::steady_clock;
@@ -30,6 +31,8 @@ public:
     }
     void uploadBegan(Clock::time_point now);
     void bytesSent(std::int64_t bytes) { bytes_ = bytes; }
+    // Where the file goes: the server and the remote path, "ftp.example.com:/www/downloads/...".
+    void sendingTo(const QString& where) { destination_ = where; }
     void uploadEnded(Clock::time_point now);
 
     struct Table {
@@ -60,6 +63,7 @@ private:
     bool childRow_ = false;
     std::int64_t rows_ = 0;
     std::int64_t bytes_ = 0;
+    QString destination_;
     Span sync_, upload_;
 };
 

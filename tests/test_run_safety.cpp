@@ -253,6 +253,7 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         ASSERT_TRUE(eventually([&] { return c.duringUpload ? receiving(folder) : building(in); }));
         run.signal(c.signal);
         EXPECT_TRUE(run.exitCode(5s) == 1) << readFile(in.dir / "stderr.txt");
+        EXPECT_EQ(readFile(in.dir / "stderr.txt"), "Execu\xc3\xa7\xc3\xa3o interrompida.\n");
         const std::vector<std::string> lines = logLines(in.log());
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), kInterrupted);

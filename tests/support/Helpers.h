@@ -66,6 +66,14 @@ inline std::string buildingFile(const std::string& mobilePath) {
     return {};
 }
 
+// How many times text holds part.
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
 // How many lines of a run log file begin with prefix.
 inline size_t countLinesStarting(const std::string& log, const std::string& prefix) {
     size_t n = 0;
