@@ -51,6 +51,8 @@ RunController::Run::Run(RunController& c) : c_(c), outer_(c.running_ == 0) {
         return;
     }
     held_ = true;
+    if (outer_)
+        c_.record_.removeLeftoverLogs();
     // Inside a step the event loop may not get round to the signal's pipe before the step's next
     // row or progress report: the flag the handler sets counts as well.
     if (c_.running_++ == 0)

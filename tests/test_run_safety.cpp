@@ -23,6 +23,7 @@
 #include <optional>
 #include <set>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -221,8 +222,21 @@ TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
     const int held = ::open(in.mobilePath.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     fs::rename(in.templatePath, in.dir / "VAZIO.GDB");
+    // A run log a killed run was saving goes; one that a live run (of another mobile folder sharing
+    // the log folder) writes now is locked and stays, as do names that are not the log's own.
+    const std::set<std::string> kept{"logAtualizaVela-Movel.txt.Xy34Zw", "logAtualizaVela-Movel.txt.old",
+                                     "logAtualizaVela-Movel.txt.Ab12Cd7", "outro.txt.Ab12Cd"};
+    for (const std::string& name : kept)
+        writeFile(in.dir / name, "x");
+    writeFile(in.dir / "logAtualizaVela-Movel.txt.Ab12Cd", "killed");
+    const int writing = ::open((in.dir / "logAtualizaVela-Movel.txt.Xy34Zw").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
     RunResult r = in.run();
+    ::close(writing);
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(in.dir / "logAtualizaVela-Movel.txt.Ab12Cd"));
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(in.dir / name)) << name;
     EXPECT_TRUE(contains(in.log(), "\r\nErro ao Copiar\r\n"));
     EXPECT_FALSE(building(in)); // the killed run's build is gone too
     EXPECT_TRUE(headerSaysForcedWrites(in.mobilePath));
