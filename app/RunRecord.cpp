@@ -146,7 +146,53 @@ int exitStatusOf(RunOutcome outcome) {
     return kExitFailed;
 }
 
+RunRecord::~RunRecord() {
+    dropDigest();
+}
+
+RunRecord::Digest RunRecord::digestOf(const QString& path, const std::atomic<bool>& cancel) {
+    Digest d;
+    QFile in(path);
+    QCryptographicHash sha256(QCryptographicHash::Sha256);
+    if (in.open(QIODevice::ReadOnly)) {
+        QByteArray chunk;
+        while (!cancel.load(std::memory_order_relaxed) && !(chunk = in.read(1 << 20)).isEmpty())
+            sha256.addData(chunk);
+        if (in.error() == QFileDevice::NoError && in.atEnd()) {
+            d.bytes = in.size();
+            d.sha256 = QString::fromLatin1(sha256.result().toHex());
+            return d;
+        }
+    }
+    d.error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, in.errorString());
+    return d;
+}
+
+void RunRecord::published(const QString& path) {
+    dropDigest();
+    digestPath_ = path;
+    // A 160 MB database takes a second or more to digest: done while the upload sends it.
+    digest_ = std::async(std::launch::async, digestOf, path, std::cref(cancelDigest_));
+}
+
+RunRecord::Digest RunRecord::digest(const QString& path) {
+    if (digest_.valid() && digestPath_ == path)
+        return digest_.get();
+    dropDigest();
+    return digestOf(path, cancelDigest_);
+}
+
+void RunRecord::dropDigest() {
+    if (digest_.valid()) {
+        cancelDigest_ = true;
+        digest_.wait();
+        digest_ = {};
+    }
+    cancelDigest_ = false;
+}
+
 void RunRecord::begin() {
+    dropDigest();
     started_ = QDateTime::currentDateTime();
     clock_.start();
     outcome_ = RunOutcome::Published;
@@ -203,7 +249,7 @@ void RunRecord::removeLeftoverLogs() const {
     }
 }
 
-void RunRecord::write(const RunSummary& summary, const QString& published) {
+void RunRecord::write(const RunSummary& summary, const QString& publishedFile) {
     const QDateTime ended = QDateTime::currentDateTime();
     const double seconds = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
     const int status = exitStatusOf(outcome_);
@@ -229,13 +275,13 @@ void RunRecord::write(const RunSummary& summary, const QString& published) {
     record.insert(QStringLiteral("rows"), static_cast<qint64>(rows));
     QJsonValue file = QJsonValue::Null;
     if (outcome_ == RunOutcome::Published && step_ > 0) {
-        QFile in(published);
-        QCryptographicHash sha256(QCryptographicHash::Sha256);
-        if (in.open(QIODevice::ReadOnly) && sha256.addData(&in))
-            file = QJsonObject{{QStringLiteral("bytes"), in.size()},
-                               {QStringLiteral("sha256"), QString::fromLatin1(sha256.result().toHex())}};
+        const Digest d = digest(publishedFile);
+        if (d.bytes >= 0)
+            file = QJsonObject{{QStringLiteral("bytes"), d.bytes}, {QStringLiteral("sha256"), d.sha256}};
         else
-            report(QStringLiteral("Cannot read file \"%1\". %2").arg(published, in.errorString()));
+            report(d.error);
+    } else {
+        dropDigest();
     }
     record.insert(QStringLiteral("file"), file);
     QJsonValue upload = QJsonValue::Null;

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
+#include <future>
 #include <optional>
 
 namespace vela {
@@ -29,6 +31,9 @@ public:
     static constexpr const char* kRecordFileName = "atualizavela-movel.json";
 
     explicit RunRecord(const AppSettings& settings) : settings_(settings) {}
+    ~RunRecord();
+    RunRecord(const RunRecord&) = delete;
+    RunRecord& operator=(const RunRecord&) = delete;
 
     // A run begins: what the previous one recorded is forgotten; the program's exit status stays.
     void begin();
@@ -37,13 +42,16 @@ public:
     // summary line.
     void failed(RunOutcome outcome, const QString& message);
     RunOutcome outcome() const { return outcome_; }
+    // Step 1 published the file at path: its digest is taken meanwhile, beside the upload, for the
+    // record.
+    void published(const QString& path);
     // The server has the file, under remotePath.
     void uploaded(const UploadResult& result, const QString& remotePath);
     bool uploaded() const { return upload_.has_value(); }
     // Writes the record and the textfile, each under a temporary name renamed over the last one;
-    // summary: the run's counts; published: the file a run that published leaves behind. A record
+    // summary: the run's counts; publishedFile: the file a run that published leaves behind. A record
     // that cannot be written goes to standard error; it changes neither the run nor its exit status.
-    void write(const RunSummary& summary, const QString& published);
+    void write(const RunSummary& summary, const QString& publishedFile);
 
     QString logFilePath() const;
     QString recordPath() const;
@@ -59,6 +67,14 @@ public:
     int exitStatus() const { return status_; }
 
 private:
+    struct Digest {
+        qint64 bytes = -1; // -1: the file could not be read, error says why
+        QString sha256;
+        QString error;
+    };
+    static Digest digestOf(const QString& path, const std::atomic<bool>& cancel);
+    Digest digest(const QString& path);
+    void dropDigest();
     void writeMetrics(const QDateTime& ended, double seconds, std::int64_t rows, int exitStatus) const;
 
     const AppSettings& settings_;
@@ -73,6 +89,9 @@ private:
         QString remotePath;
     };
     std::optional<Upload> upload_;
+    QString digestPath_;
+    std::atomic<bool> cancelDigest_{false};
+    std::future<Digest> digest_;
     bool ended_ = false;
     int status_ = kExitDone;
 };

@@ -129,6 +129,7 @@ bool RunController::runStep1() {
         failAndEnd(text(e));
         return false;
     }
+    record_.published(view_.mobilePath());
     log_.flush();
     return true;
 }

@@ -13,7 +13,7 @@ namespace vela {
 // What an unattended run reports on standard output when it ends: one line for schedulers and for
 // people reading a job's mail, e.g.
 //   atualizavela-movel: 19 tabelas, 714991 linhas em 25,1 s; enviado 157,2 MB em 3,4 s para
-//   ftp.example.com:/www/downloads/CasadoNorte/BANCODADOS.gdb; concluído
+//   ftp.example.com:/www/downloads/CasadoNo/BANCODADOS.gdb; concluído
 class RunSummary {
 public:
     using Clock = std::chrono::steady_clock;
