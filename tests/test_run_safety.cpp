@@ -311,6 +311,7 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     vela::AppSettings settings;
     settings.mobileFolder = QString::fromStdString(in.mobileFolder);
     settings.sourceDatabase = QString::fromStdString(in.dir / "nowhere.fdb");
+    settings.logFolder = QString::fromStdString(in.dir.path());
     vela::TfrmPrincipal w(settings);
     vela::TDMSistemaCadastro dm({in.dir / "nowhere.fdb", in.mobilePath});
     w.setDataModule(&dm);
@@ -459,6 +460,7 @@ TEST(RunSafety, TheSystemsEventsReachTheWindowInTheMiddleOfALongTable) {
     vela::AppSettings settings;
     settings.mobileFolder = QString::fromStdString(in.mobileFolder);
     settings.sourceDatabase = QString::fromStdString(in.sourcePath);
+    settings.logFolder = QString::fromStdString(in.dir.path());
     CountingWindow w(settings);
     vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
     w.setDataModule(&dm);
