@@ -5,7 +5,6 @@
 #include "common/Error.h"
 #include "common/Files.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -27,6 +26,7 @@ namespace vela {
 
 namespace {
 
+// As the record names each RunOutcome, in its order.
 constexpr const char* kOutcomeNames[] = {"published", "failed", "stopped", "refused"};
 
 void report(const QString& message) {
@@ -49,6 +49,7 @@ UniqueFd temporaryLog(QByteArray& name, const QByteArray& path) {
     for (;;) {
         name = path + ".XXXXXX";
         UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+        // Where the file system locks nothing, the file is written unlocked all the same.
         if (!fd || !lockFile(fd.get(), LOCK_EX))
             return fd;
         struct stat status;
