@@ -1,17 +1,11 @@
 #include "app/ConsoleView.h"
 
-#include "app/RunController.h"
-
 #include <QCoreApplication>
 
 #include <chrono>
 #include <cstdio>
 
 namespace vela {
-
-void ConsoleView::appendLog(std::string_view line) {
-    run_->log().appendCp1252(line);
-}
 
 void ConsoleView::showFailure(const QString& message) {
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());

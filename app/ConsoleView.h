@@ -8,17 +8,12 @@
 
 namespace vela {
 
-class RunController;
-
 // The view of an unattended run without a display: no window, no event round per row. Lines go to
 // the run log, the gauge is only numbers for the terminal line's percentages, and a failure is left
 // to standard error, since nobody is there to answer.
 class ConsoleView : public RunView {
 public:
     explicit ConsoleView(const AppSettings& settings) : settings_(settings) {}
-    void setRun(RunController* run) { run_ = run; }
-
-    void appendLog(std::string_view line) override;
     void setGaugePosition(int position) override { gauge_.setProgress(position); }
     void setGaugeMaximum(int maximum) override { gauge_.setMaxValue(maximum); }
     void stepGauge() override { gauge_.addProgress(1); }
@@ -40,7 +35,6 @@ public:
 
 private:
     const AppSettings& settings_;
-    RunController* run_ = nullptr;
     GaugeValue gauge_;
     // The window's path field keeps at most this many characters (a QLineEdit's own limit): a run
     // opens the same path with or without it.

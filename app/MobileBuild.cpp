@@ -26,7 +26,8 @@ std::filesystem::path native(const QString& path) {
 // flushed once it is filled.
 std::error_code copy(const QString& from, const QString& to) {
     std::error_code error;
-    std::filesystem::copy_file(native(from), native(to), std::filesystem::copy_options::overwrite_existing, error);
+    if (!copyFile(QFile::encodeName(from).toStdString(), QFile::encodeName(to).toStdString()))
+        error.assign(errno, std::generic_category());
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(native(to), ignored);

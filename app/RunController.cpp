@@ -2,12 +2,10 @@
 // status says about it.
 #include "app/RunController.h"
 
-#include "app/StopSignals.h"
 #include "app/Startup.h"
+#include "app/StopSignals.h"
 
 #include <QCoreApplication>
-
-#include <cstdio>
 
 namespace vela {
 
@@ -27,23 +25,34 @@ void RunController::runUnattended() {
     progress_.setUnattended(true);
     {
         Run run(*this);
-        if (run && runStep1() && !ended_ && runStep2() && !ended_) {
-            appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
-            if (saveLog())
-                endProgram(0);
-        }
+        if (run && runStep1() && !ended() && runStep2() && !ended())
+            publishedAndEnd();
     }
     progress_.finish(); // a sequence cut short leaves the window waiting; its summary is due now
 }
 
-RunController::Run::Run(RunController& c) : c_(c) {
+void RunController::publishedAndEnd() {
+    appendLine(QStringLiteral("Salvando log em: ") + logFilePath());
+    if (saveLog())
+        endProgram();
+}
+
+RunController::Run::Run(RunController& c) : c_(c), outer_(c.running_ == 0) {
+    if (outer_)
+        c_.record_.begin();
     try {
         c_.runLock_.acquire();
-    } catch (const std::exception& e) {
+    } catch (const LockHeld& e) {
         c_.refuse(QString::fromUtf8(e.what()));
+        return;
+    } catch (const std::exception& e) {
+        // No lock could be made (a read-only folder): a failure of this run, not another run.
+        c_.errorBox(QString::fromUtf8(e.what()));
         return;
     }
     held_ = true;
+    if (outer_)
+        c_.record_.removeLeftoverLogs();
     // Inside a step the event loop may not get round to the signal's pipe before the step's next
     // row or progress report: the flag the handler sets counts as well.
     if (c_.running_++ == 0)
@@ -51,23 +60,31 @@ RunController::Run::Run(RunController& c) : c_(c) {
 }
 
 RunController::Run::~Run() {
-    if (!held_)
-        return;
-    // What the step opened is closed while the lock still keeps other runs away.
-    c_.closeStep();
-    if (--c_.running_ == 0)
-        c_.stop_.watch(nullptr);
-    c_.runLock_.release();
-    // The step may have ended without reaching a point where it could stop (an error box that
-    // the stop closed, no row to copy): it still ends the program as a stopped run.
-    if (c_.stopping() && !c_.ended_) {
-        try {
-            c_.failAndEnd(QStringLiteral("Execução interrompida."));
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            c_.endProgram(1);
+    if (held_) {
+        // What the step opened is closed while the lock still keeps other runs away.
+        c_.closeStep();
+        if (--c_.running_ == 0)
+            c_.stop_.watch(nullptr);
+        // The step may have ended without reaching a point where it could stop (an error box that
+        // the stop closed, no row to copy): it still ends the program as a stopped run. Once the
+        // server has the file, a stop changes nothing: the run published.
+        if (c_.stopping() && !c_.ended()) {
+            try {
+                if (c_.record_.uploaded())
+                    c_.publishedAndEnd();
+                else
+                    c_.failAndEnd(QStringLiteral("Execução interrompida."));
+            } catch (const std::exception& e) {
+                c_.reportFailure(RunOutcome::Stopped, QString::fromUtf8(e.what()));
+                c_.endProgram();
+            }
         }
     }
+    if (outer_)
+        c_.record_.write(c_.progress_.summary(), c_.view_.mobilePath());
+    // Released last: the run log file was saved under the lock.
+    if (held_)
+        c_.runLock_.release();
 }
 
 bool RunController::stopping() {
@@ -78,7 +95,7 @@ bool RunController::stopping() {
 }
 
 void RunController::requestStop() {
-    if (ended_)
+    if (ended())
         return;
     if (running_ == 0) {
         view_.closeView();
@@ -89,15 +106,12 @@ void RunController::requestStop() {
 }
 
 bool RunController::closing() {
-    if (!ended_ && running_ > 0) {
+    if (!ended() && running_ > 0) {
         // The step stops at its next row or progress report, then saves its log and ends.
         requestStop();
         return false;
     }
-    if (!ended_) {
-        ended_ = true;
-        exitCode_ = failed_ ? 1 : 0;
-    }
+    record_.end();
     return true;
 }
 

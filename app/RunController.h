@@ -4,6 +4,7 @@
 #include "app/RunLock.h"
 #include "app/RunLog.h"
 #include "app/RunProgress.h"
+#include "app/RunRecord.h"
 #include "app/RunView.h"
 #include "app/Settings.h"
 #include "common/StopToken.h"
@@ -21,8 +22,9 @@ namespace vela {
 class TDMSistemaCadastro;
 
 // A run of the program, with or without a window: the settings, the data module, the run lock, the
-// run log and its file, the two steps and the unattended sequence, what a failure does, the exit
-// status and the stop. What it shows goes to its view. The table copies and the upload report to it.
+// run log, the two steps and the unattended sequence, what a failure does and the stop. What it shows
+// goes to its view; what it leaves behind (the run log file, the record, the exit status), to its
+// RunRecord. The table copies and the upload report to it.
 class RunController : public CopyHost, public UploadHost {
 public:
     RunController(const AppSettings& settings, RunView& view);
@@ -43,12 +45,13 @@ public:
 
     RunLog& log() { return log_; }
     void appendLine(const QString& line) { log_.append(line); }
-    QString logFilePath() const;
+    QString logFilePath() const { return record_.logFilePath(); }
     // Writes the run log file; a failure is shown as "Cannot create file ...".
     bool saveLog();
 
-    bool ended() const { return ended_; }
-    int exitCode() const { return exitCode_; }
+    bool ended() const { return record_.ended(); }
+    int exitCode() const { return record_.exitStatus(); }
+    const RunRecord& record() const { return record_; }
     bool unattended() const { return unattended_; }
     const QString& lastError() const { return lastError_; }
     RunProgress& progress() { return progress_; }
@@ -61,7 +64,10 @@ public:
     bool closing();
 
     // CopyHost and UploadHost
-    void appendLog(std::string_view line) override { view_.appendLog(line); }
+    void appendLog(std::string_view line) override {
+        log_.appendCp1252(line);
+        view_.appendLog(line);
+    }
     void setGaugePosition(int position) override { view_.setGaugePosition(position); }
     void setGaugeMaximum(int maximum) override { view_.setGaugeMaximum(maximum); }
     void stepGauge() override { view_.stepGauge(); }
@@ -89,6 +95,7 @@ private:
     private:
         RunController& c_;
         bool held_ = false;
+        bool outer_ = false; // not inside another: the unattended sequence, or a step from the window
     };
     class StepShown;
 
@@ -96,12 +103,21 @@ private:
     void readMaquinas();
     void closeStep() noexcept;
 
+    // Failed or stopped, as the stop says.
+    RunOutcome failure();
+    // Notes the failure for the record, the summary and the error box, and says it on standard error.
+    void reportFailure(RunOutcome outcome, const QString& message);
     void errorBox(const QString& message);
     // A run refused before it began (another run holds the lock): reported, and no file touched.
     void refuse(const QString& message);
     void failAndEnd(const QString& message);
-    void stopSilently();
-    void endProgram(int code);
+    // The message as the saved log's last line, and the program ended.
+    void endWithLog(const QString& message);
+    // A failure to reach the server: logged; the window goes on, an unattended run ends.
+    void stopSilently(const QString& message);
+    // The run published: the log saved, saying where, and the program ended.
+    void publishedAndEnd();
+    void endProgram();
 
     AppSettings settings_;
     RunView& view_;
@@ -110,14 +126,12 @@ private:
     UploadResult lastUpload_;
     RunLog log_;
     RunProgress progress_;
+    RunRecord record_{settings_};
     bool unattended_ = false;
-    bool ended_ = false;
-    int exitCode_ = 0;
     QString lastError_;
     RunLock runLock_{settings_.mobilePath()};
     int running_ = 0;
     StopToken stop_;
-    bool failed_ = false; // a failure was shown: the program ends with 1 however it ends
 };
 
 // Whether the program was started to run unattended (EXECUTAR, in any case, as first argument).

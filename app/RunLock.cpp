@@ -33,7 +33,7 @@ void RunLock::acquire() {
     if (rc != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK)
-            throw Error("Outra execução em andamento: " + mobilePath_.toStdString());
+            throw LockHeld("Outra execução em andamento: " + mobilePath_.toStdString());
         throw fileError("lock", path.toStdString(), error);
     }
     fd_ = std::move(fd);

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "common/Error.h"
 #include "common/Files.h"
 
 #include <QString>
 
 namespace vela {
+
+// Another process holds the run lock: "Outra execução em andamento: " and the mobile path.
+class LockHeld : public Error {
+public:
+    using Error::Error;
+};
 
 // One run at a time on a mobile database: an exclusive flock on a file beside it
 // ("BANCODADOS.gdb.lock"). The system drops the lock with the process, so a run that was killed
@@ -17,8 +24,8 @@ public:
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
 
-    // Throws vela::Error "Outra execução em andamento: " and the mobile path when another process
-    // holds the lock, or the system's reason when the lock file cannot be created.
+    // Throws LockHeld when another process holds the lock, or Error with the lock file's path and the
+    // system's reason when it cannot be created or locked (a read-only mobile folder).
     void acquire();
     void release();
 

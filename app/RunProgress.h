@@ -34,10 +34,12 @@ public:
     void rowCopied();
     // A child copy's row: its percentage is of the whole child table, not of its parent's rows.
     void childRowCopied(std::int64_t rows, std::int64_t total) {
+        summary_.childRowCopied();
         childRows_ = rows;
         childTotal_ = total;
     }
     void uploadBegan();
+    void sendingTo(const QString& where) { summary_.sendingTo(where); }
     void bytesSent(std::int64_t bytes);
     // The reason the run stops; a failure of several reasons keeps the last.
     void failed(const QString& message);

@@ -5,6 +5,7 @@
 #include "app/MobileBuild.h"
 #include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
+#include "publish/RemotePath.h"
 #include "sync/CopyRules.h"
 #include "sync/Tables.h"
 
@@ -100,6 +101,7 @@ bool RunController::runStep1() {
     Run run(*this);
     if (!run)
         return false;
+    record_.stepBegan(RunStep::Sync);
     try {
         readMaquinas();
         prepareDatabases();
@@ -121,6 +123,7 @@ bool RunController::runStep1() {
         failAndEnd(text(e));
         return false;
     }
+    record_.published(view_.mobilePath());
     log_.flush();
     return true;
 }
@@ -132,6 +135,7 @@ bool RunController::runStep2() {
     Run run(*this);
     if (!run)
         return false;
+    record_.stepBegan(RunStep::Upload);
     std::optional<UploadStep> upload;
     try {
         upload.emplace(*this, uploadSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());
@@ -143,8 +147,7 @@ bool RunController::runStep2() {
     try {
         upload->connect();
     } catch (const std::exception& e) {
-        appendLine(text(e));
-        stopSilently();
+        stopSilently(text(e));
         return false;
     }
     std::string tradeName;
@@ -156,11 +159,13 @@ bool RunController::runStep2() {
         return false;
     }
     try {
+        progress_.sendingTo(settings_.ftpHost + QLatin1Char(':') + QString::fromStdString(remotePath(tradeName)));
         lastUpload_ = upload->send(tradeName);
     } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;
     }
+    record_.uploaded(lastUpload_, QString::fromStdString(remotePath(tradeName)));
     log_.flush();
     return true;
 }

@@ -46,6 +46,9 @@ double RunSummary::Span::seconds(Clock::time_point now) const {
 
 void RunSummary::syncBegan(Clock::time_point now) {
     sync_ = {true, false, now, now};
+    // A synchronization run again from the window counts anew.
+    tables_.clear();
+    rows_ = 0;
 }
 
 void RunSummary::syncEnded(Clock::time_point now) {
@@ -53,12 +56,24 @@ void RunSummary::syncEnded(Clock::time_point now) {
     sync_.to = now;
 }
 
+size_t RunSummary::entry(std::string_view title) {
+    for (size_t i = 0; i < tables_.size(); ++i)
+        if (tables_[i].name == title)
+            return i;
+    tables_.push_back({std::string(title), 0});
+    return tables_.size() - 1;
+}
+
 void RunSummary::tableStarted(std::string_view title) {
-    if (title == kQuotaProducts)
+    // The products of each quota begin under a header of their own between the quotas' rows, which
+    // go on counting for the quotas.
+    if (title == kQuotaProducts) {
+        child_ = entry(title);
         return;
-    tables_.emplace(title);
+    }
+    current_ = entry(title);
     if (title == kQuotas)
-        tables_.emplace(kQuotaProducts);
+        child_ = entry(kQuotaProducts);
 }
 
 void RunSummary::uploadBegan(Clock::time_point now) {
@@ -78,7 +93,8 @@ QString RunSummary::line(const QString& failure, Clock::time_point now) const {
                 QLatin1String(" s; ");
     if (upload_.began)
         s += QLatin1String("enviado ") + byteSize(static_cast<double>(bytes_)) + QLatin1String(" em ") +
-             decimalComma(upload_.seconds(now)) + QLatin1String(" s; ");
+             decimalComma(upload_.seconds(now)) + QLatin1String(" s") +
+             (destination_.isEmpty() ? QString() : QLatin1String(" para ") + destination_) + QLatin1String("; ");
     if (failure.isEmpty())
         return s + QStringLiteral("concluído");
     // One line: a client's message of several lines is joined.

@@ -18,8 +18,9 @@ class RunView {
 public:
     virtual ~RunView() = default;
 
-    // One line for the run log, Windows-1252. The view hands it to the controller's log.
-    virtual void appendLog(std::string_view line) = 0;
+    // A line the run log has just taken (Windows-1252), for a view that follows the lines as they
+    // come; the log shows them itself, in its box.
+    virtual void appendLog(std::string_view line) { (void)line; }
     virtual void setGaugePosition(int position) = 0;
     virtual void setGaugeMaximum(int maximum) = 0; // throws as GaugeValue::setMaxValue
     virtual void stepGauge() = 0;

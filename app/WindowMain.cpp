@@ -1,4 +1,5 @@
 // The window's library: the program's run with a window, called by main once it has loaded it.
+#include "app/ExitStatus.h"
 #include "app/NormalCursor.h"
 #include "app/Startup.h"
 #include "app/StopSignals.h"
@@ -35,7 +36,7 @@ int runWindow(int argc, char** argv) {
             vela::NormalCursor normal;
             QMessageBox::critical(nullptr, QCoreApplication::applicationName(), reason);
         }
-        return 1;
+        return vela::kExitRefused;
     }
     vela::TfrmPrincipal frmPrincipal(*settings);
     vela::StopSignals stopSignals([&frmPrincipal] { frmPrincipal.requestStop(); });

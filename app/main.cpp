@@ -1,5 +1,6 @@
 #include "app/Check.h"
 #include "app/ConsoleView.h"
+#include "app/ExitStatus.h"
 #include "app/RunController.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
@@ -96,11 +97,10 @@ int runWithoutWindow(int argc, char** argv) {
     std::optional<vela::AppSettings> settings = vela::settingsOrReason(reason);
     if (!settings) {
         std::fprintf(stderr, "%s\n", reason.toLocal8Bit().constData());
-        return 1;
+        return vela::kExitRefused;
     }
     vela::ConsoleView view(*settings);
     vela::RunController run(*settings, view);
-    view.setRun(&run);
     vela::StopSignals stopSignals([&run] { run.requestStop(); });
     auto DMSistemaCadastro = vela::dataModule(*settings);
     run.setDataModule(DMSistemaCadastro.get());

@@ -107,10 +107,6 @@ void TfrmPrincipal::closeEvent(QCloseEvent* event) {
 
 // ---- what a run shows ---------------------------------------------------------------------------
 
-void TfrmPrincipal::appendLog(std::string_view line) {
-    run_.log().appendCp1252(line);
-}
-
 void TfrmPrincipal::setGaugePosition(int position) {
     Gauge1->setProgress(position);
 }

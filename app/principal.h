@@ -48,7 +48,6 @@ public:
     void Button3Click() { run_.runStep2(); }
 
     // RunView
-    void appendLog(std::string_view line) override;
     void setGaugePosition(int position) override;
     void setGaugeMaximum(int maximum) override;
     void stepGauge() override;

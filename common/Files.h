@@ -52,4 +52,9 @@ bool writeAll(int fd, std::string_view bytes) noexcept;
 // The same at an offset, without moving the file position.
 bool writeAllAt(int fd, std::string_view bytes, off_t offset) noexcept;
 
+// Copies the file from into to, made (with from's permissions) or emptied, by the kernel's own copy
+// where the file system offers it; false with errno set to the system's reason (a full disk:
+// ENOSPC, never a bare "short write").
+bool copyFile(const std::string& from, const std::string& to) noexcept;
+
 } // namespace vela

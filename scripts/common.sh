@@ -4,7 +4,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev firebird-dev libfbclient2 firebird3.0-server-core
           firebird3.0-utils firebird3.0-server libcurl4-openssl-dev curl python3-pyftpdlib googletest libgtest-dev
           clang libclang-rt-14-dev dpkg-dev openssl python3-openssl libssl-dev
-          openssh-server openssh-client xvfb)
+          openssh-server openssh-client xvfb python3-prometheus-client)
 
 install_missing() {
     local missing=()

@@ -4,6 +4,9 @@
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -56,18 +59,62 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
               (std::vector<Row>{{"1", "SP", "S\xe3o Paulo"}, {"2", "\xc1\xc9", ""}}));
     // Standard output ends with the summary line (the empty quota copy counts both its tables);
     // standard error, a file here, holds nothing: no progress line, no warning of Qt's.
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("(^|\n)atualizavela-movel: 19 tabelas, 2 linhas em [0-9]+,[0-9] s; "
-                                                    "enviado [0-9]+(,[0-9])? [kMG]?B em [0-9]+,[0-9] s; conclu\xc3\xad"
-                                                    "do\n$")))
+    EXPECT_TRUE(std::regex_search(
+        r.out,
+        std::regex(
+            "(^|\n)atualizavela-movel: 19 tabelas, 2 linhas em [0-9]+,[0-9] s; "
+            "enviado [0-9]+(,[0-9])? [kMG]?B em [0-9]+,[0-9] s para 127\\.0\\.0\\.1:/www/downloads//BANCODADOS\\.gdb; "
+            "conclu\xc3\xad"
+            "do\n$")))
         << r.out;
     EXPECT_EQ(r.err, "");
 
-    // A second run replaces the file of the first.
+    // Beside the log, the record of the run for a monitor.
+    QJsonObject record = runRecord(in.dir.path());
+    EXPECT_EQ(record["version"].toString().left(2), "1.");
+    EXPECT_EQ(record["result"].toString(), "published");
+    EXPECT_EQ(record["exit_status"].toInt(-1), 0);
+    EXPECT_EQ(record["step"].toInt(), 2);
+    EXPECT_EQ(record["message"].toString(), "");
+    const std::regex iso("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d+)?(Z|[+-]\\d\\d:\\d\\d)");
+    const QDateTime started = QDateTime::fromString(record["started"].toString(), Qt::ISODateWithMs);
+    const QDateTime ended = QDateTime::fromString(record["ended"].toString(), Qt::ISODateWithMs);
+    EXPECT_TRUE(std::regex_match(record["started"].toString().toStdString(), iso))
+        << record["started"].toString().toStdString();
+    EXPECT_TRUE(std::regex_match(record["ended"].toString().toStdString(), iso));
+    EXPECT_LE(started, ended);
+    EXPECT_NEAR(record["seconds"].toDouble(), started.msecsTo(ended) / 1000.0, 0.05);
+    const QJsonArray tables = record["tables"].toArray();
+    EXPECT_EQ(tables.size(), 19);
+    EXPECT_EQ(tables[0].toObject()["name"].toString(), "Estados");
+    EXPECT_EQ(tables[0].toObject()["rows"].toInt(), 2);
+    EXPECT_EQ(record["rows"].toInt(), 2);
+    // As the server got it: the queries above have opened the local one since.
+    const std::string published = readFile(in.ftpServer->downloads() / "BANCODADOS.gdb");
+    const QJsonObject file = record["file"].toObject(), upload = record["upload"].toObject();
+    EXPECT_EQ(file["bytes"].toInteger(), static_cast<qint64>(published.size()));
+    EXPECT_EQ(file["sha256"].toString().toStdString(),
+              QCryptographicHash::hash(QByteArray::fromStdString(published), QCryptographicHash::Sha256)
+                  .toHex()
+                  .toStdString());
+    EXPECT_EQ(upload["protocol"].toString(), "ftp");
+    EXPECT_EQ(upload["host"].toString().toStdString(), in.ftpHost);
+    EXPECT_EQ(upload["remote_path"].toString(), "/www/downloads//BANCODADOS.gdb"); // no company row
+    EXPECT_GT(upload["seconds"].toDouble(), 0);
+    EXPECT_NEAR(upload["bytes_per_second"].toDouble() * upload["seconds"].toDouble(),
+                static_cast<double>(published.size()), 1);
+
+    // A second run replaces the file of the first; the record, too, is a new file renamed over the
+    // old one, never the old one rewritten where a monitor may be reading it.
     writeFile(in.logPath(), "old");
+    const std::string before = readFile(in.dir / "atualizavela-movel.json");
+    fs::create_hard_link(in.dir / "atualizavela-movel.json", in.dir / "record.before");
     r = in.run({"executar"}, std::chrono::seconds(120), {{"XDG_RUNTIME_DIR", ""}});
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(in.log().substr(0, head.size()), head);
+    EXPECT_TRUE(readFile(in.dir / "record.before") == before) << "the record was rewritten in place";
+    EXPECT_NE(runRecord(in.dir.path())["started"], record["started"]);
 }
 
 TEST(App, WithoutADisplayAnyOtherArgumentEndsAtOnceWithTheUsage) {
@@ -196,9 +243,20 @@ TEST(App, AFailureInATableCopyIsLoggedSavedAndEndsTheProgram) {
     ASSERT_GE(log.size(), expected.size());
     EXPECT_EQ(log.substr(log.size() - expected.size()), expected);
     EXPECT_TRUE(contains(r.out, ": 1 tabela, 0 linhas em ")) << r.out;
+    // The journal has it too, once.
+    EXPECT_EQ(occurrences(r.err, "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n"), 1u) << r.err;
     EXPECT_TRUE(contains(r.out, " s; falhou: Dynamic SQL Error -SQL error code = -204 -Table unknown -ESTADO "
                                 "-At line 1, column 13\n"))
         << r.out;
+    const QJsonObject record = runRecord(in.dir.path());
+    EXPECT_EQ(record["result"].toString(), "failed");
+    EXPECT_EQ(record["exit_status"].toInt(), 1);
+    EXPECT_EQ(record["step"].toInt(), 1);
+    EXPECT_EQ(record["message"].toString(),
+              "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-ESTADO\n-At line 1, column 13");
+    EXPECT_EQ(record["tables"].toArray().size(), 1);
+    EXPECT_TRUE(record["file"].isNull());
+    EXPECT_TRUE(record["upload"].isNull());
 }
 
 TEST(App, ATerminalSeesTheProgressLineRewrittenInPlace) {
@@ -236,7 +294,7 @@ TEST(App, ALogFileThatCannotBeWrittenIsAnError) {
     fs::create_directory(in.logPath()); // a folder where the file should go
     RunResult r = in.run();
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, "Cannot create file \"" + in.logPath() + "\". Is a directory")) << r.err;
+    EXPECT_EQ(occurrences(r.err, "Cannot create file \"" + in.logPath() + "\". Is a directory\n"), 1u) << r.err;
 }
 
 TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {

@@ -150,4 +150,16 @@ TEST(MobileFaults, AFullFileSystemEndsTheRunWithTheSystemsReason) {
     // The half-built file is gone, and its room with it.
     EXPECT_FALSE(fs::exists(in.mobilePath));
     EXPECT_EQ(buildingFile(in.mobilePath), "");
+
+    // With a previous database beside the template there is no room for a copy of either: the
+    // copy ends with the system's reason, not a bare input/output error.
+    fs::copy_file(in.templatePath, in.mobilePath);
+    r = in.run({"EXECUTAR"}, std::chrono::seconds(120));
+    EXPECT_EQ(r.exitCode, 1);
+    const std::string reason = "Cannot copy file \"" + in.mobilePath + "\". No space left on device";
+    EXPECT_EQ(occurrences(r.err, reason), 1u) << r.err;
+    EXPECT_TRUE(endsWith(in.log(), "Erro ao Copiar\r\n" + in.templatePath + "\r\n" + in.mobilePath + "\r\n" + reason +
+                                       "\r\n\r\n"))
+        << in.log();
+    EXPECT_EQ(buildingFile(in.mobilePath), "");
 }

@@ -1,5 +1,6 @@
 // Runs that overlap, runs that are stopped, and where the source connection points: the real binary
 // with a real FTP server, and the window in this process.
+#include "app/Settings.h"
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
 #include "tests/support/FtpTestServer.h"
@@ -8,12 +9,14 @@
 #include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,7 @@
 #include <optional>
 #include <set>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -169,10 +173,16 @@ TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes)
     ASSERT_EQ(::stat(first.mobilePath.c_str(), &before), 0);
 
     RunResult r = second.run();
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.err.find("Outra execu\xc3\xa7\xc3\xa3o em andamento: " + first.mobilePath), std::string::npos) << r.err;
-    // The run that holds the lock owns the log file: the refused one writes none.
+    // The run that holds the lock owns the log file: the refused one writes none, only its record.
     EXPECT_FALSE(fs::exists(second.logPath()));
+    QJsonObject record = runRecord(second.dir.path());
+    EXPECT_EQ(record["result"].toString(), "refused");
+    EXPECT_EQ(record["exit_status"].toInt(), 3);
+    EXPECT_EQ(record["step"].toInt(), 0);
+    EXPECT_EQ(record["message"].toString().toStdString(),
+              "Outra execu\xc3\xa7\xc3\xa3o em andamento: " + first.mobilePath);
     EXPECT_TRUE(run.running()) << "the first run should still be uploading";
     struct stat after = {};
     ASSERT_EQ(::stat(first.mobilePath.c_str(), &after), 0);
@@ -188,6 +198,20 @@ TEST(RunSafety, ASecondInstanceFailsFastAndTouchesNothingWhileTheFirstPublishes)
     // The template copy leaves no file of its own beside the database.
     EXPECT_EQ(names(fs::path(first.mobilePath).parent_path()),
               (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.lock", "VAZIO.GDB"}));
+
+    // A lock that cannot be made at all (here a folder in its place; a read-only mobile folder alike)
+    // is this run's failure, with the path and the system's reason: no other run is involved.
+    const std::string lock = first.mobilePath + ".lock";
+    fs::remove(lock);
+    fs::create_directory(lock);
+    r = second.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Cannot create file \"" + lock + "\". Is a directory")) << r.err;
+    EXPECT_FALSE(contains(r.err, "Outra execu")) << r.err;
+    EXPECT_EQ(logLines(second.log()).back(), "Cannot create file \"" + lock + "\". Is a directory");
+    record = runRecord(second.dir.path());
+    EXPECT_EQ(record["result"].toString(), "failed");
+    EXPECT_EQ(record["exit_status"].toInt(), 1);
 }
 
 TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
@@ -215,8 +239,21 @@ TEST(RunSafety, AKilledStep1LeavesThePreviousDatabaseWhole) {
     const int held = ::open(in.mobilePath.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     fs::rename(in.templatePath, in.dir / "VAZIO.GDB");
+    // A run log a killed run was saving goes; one that a live run (of another mobile folder sharing
+    // the log folder) writes now is locked and stays, as do names that are not the log's own.
+    const std::set<std::string> kept{"logAtualizaVela-Movel.txt.Xy34Zw", "logAtualizaVela-Movel.txt.old",
+                                     "logAtualizaVela-Movel.txt.Ab12Cd7", "outro.txt.Ab12Cd"};
+    for (const std::string& name : kept)
+        writeFile(in.dir / name, "x");
+    writeFile(in.dir / "logAtualizaVela-Movel.txt.Ab12Cd", "killed");
+    const int writing = ::open((in.dir / "logAtualizaVela-Movel.txt.Xy34Zw").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
     RunResult r = in.run();
+    ::close(writing);
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(in.dir / "logAtualizaVela-Movel.txt.Ab12Cd"));
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(in.dir / name)) << name;
     EXPECT_TRUE(contains(in.log(), "\r\nErro ao Copiar\r\n"));
     EXPECT_FALSE(building(in)); // the killed run's build is gone too
     EXPECT_TRUE(headerSaysForcedWrites(in.mobilePath));
@@ -248,14 +285,17 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         ASSERT_TRUE(eventually([&] { return c.duringUpload ? receiving(folder) : building(in); }));
         run.signal(c.signal);
         EXPECT_TRUE(run.exitCode(5s) == 1) << readFile(in.dir / "stderr.txt");
+        EXPECT_EQ(readFile(in.dir / "stderr.txt"), "Execu\xc3\xa7\xc3\xa3o interrompida.\n");
         const std::vector<std::string> lines = logLines(in.log());
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), kInterrupted);
         EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                             "Exporta\xe7\xe3o Conclu\xed"
-                             "da."),
-                  0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exporta\xe7\xe3o Conclu\xed" "da."), 0);
+        const QJsonObject record = runRecord(in.dir.path());
+        EXPECT_EQ(record["result"].toString(), "stopped");
+        EXPECT_EQ(record["exit_status"].toInt(), 1);
+        EXPECT_EQ(record["step"].toInt(), c.duringUpload ? 2 : 1);
+        EXPECT_EQ(record["message"].toString(), "Execu\u00e7\u00e3o interrompida.");
         // Nothing was published, and the temporary files are gone.
         EXPECT_EQ(names(folder), std::set<std::string>{});
         EXPECT_FALSE(building(in));
@@ -331,6 +371,7 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     vela::AppSettings settings;
     settings.mobileFolder = QString::fromStdString(in.mobileFolder);
     settings.sourceDatabase = QString::fromStdString(in.dir / "nowhere.fdb");
+    settings.logFolder = QString::fromStdString(in.dir.path());
     vela::TfrmPrincipal w(settings);
     vela::TDMSistemaCadastro dm({in.dir / "nowhere.fdb", in.mobilePath});
     w.setDataModule(&dm);
@@ -373,20 +414,66 @@ private:
     std::string line_;
 };
 
+// The samples of a node_exporter textfile as the Prometheus client library reads them, one
+// "<name> <company> <type> <value>" line each.
+std::string metrics(const std::string& path) {
+    const std::string script = "import sys\n"
+                               "from prometheus_client.parser import text_string_to_metric_families\n"
+                               "for f in text_string_to_metric_families(open(sys.argv[1]).read()):\n"
+                               "    for s in f.samples:\n"
+                               "        print(s.name, s.labels['company'], f.type, repr(s.value))\n";
+    const std::string out = path + ".parsed";
+    const std::string command = std::string(VELA_PYTHON) + " -c \"" + script + "\" '" + path + "' > '" + out + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << readFile(out);
+    return readFile(out);
+}
+
+// The value of one gauge in metrics' output.
+double gauge(const std::string& parsed, const std::string& name) {
+    const size_t at = parsed.find("atualizavela_movel_" + name + " loja2 gauge ");
+    return at == std::string::npos ? -1 : std::stod(parsed.substr(parsed.find(" gauge ", at) + 7));
+}
+
 } // namespace
 
-TEST(RunSafety, AStopAfterTheLastRowIsStillAStop) {
+TEST(RunSafety, AStopAfterTheLastRowIsStillAStopButOneAfterTheServersRenameIsNot) {
     Installation in;
-    in.startFtp({"--make-folders"});
-    in.createSource(kStates);
+    FtpTestServer& ftp = in.startFtp({"--make-folders"});
+    in.createSource(kCompany + kStates);
     ASSERT_EQ(in.run().exitCode, 0);
-    const std::string previous = readFile(in.mobilePath);
-
     widgetsApp();
-    vela::AppSettings settings;
-    settings.mobileFolder = QString::fromStdString(in.mobileFolder);
-    settings.sourceDatabase = QString::fromStdString(in.sourcePath);
+    vela::AppSettings settings = vela::loadSettingsFrom(QString::fromStdString(in.dir / "atualizavela-movel.ini"));
+    settings.file = QString::fromStdString(in.dir / "loja2.ini"); // the instance's name labels its gauges
     settings.logFolder = QString::fromStdString(in.dir.path());
+    settings.metricsFile = QString::fromStdString(in.dir / "loja2.prom");
+
+    // The server has renamed the file when the stop comes: the run published all the same.
+    {
+        StopAtLine w(settings, "Exporta\xe7\xe3o Conclu\xed"
+                               "da.");
+        vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
+        w.setDataModule(&dm);
+        w.run().runUnattended();
+        EXPECT_TRUE(w.ended());
+        EXPECT_EQ(w.exitCode(), 0) << w.lastError().toStdString();
+        EXPECT_EQ(logLines(in.log()).back(), "Salvando log em: " + in.logPath());
+        w.setDataModule(nullptr);
+    }
+    EXPECT_EQ(readFile(ftp.downloads() / "CasadoNo/BANCODADOS.gdb"), readFile(in.mobilePath));
+    EXPECT_EQ(runRecord(in.dir.path())["result"].toString(), "published");
+    std::string parsed = metrics(settings.metricsFile.toStdString());
+    const double published = gauge(parsed, "last_run_timestamp_seconds");
+    EXPECT_NEAR(published, static_cast<double>(std::time(nullptr)), 60) << parsed;
+    EXPECT_EQ(gauge(parsed, "last_success_timestamp_seconds"), published);
+    EXPECT_GE(gauge(parsed, "last_run_duration_seconds"), 0);
+    EXPECT_EQ(gauge(parsed, "last_run_rows"), 3); // the company and two states
+    EXPECT_EQ(gauge(parsed, "last_run_bytes"), static_cast<double>(fs::file_size(in.mobilePath)));
+    EXPECT_EQ(gauge(parsed, "last_run_exit_status"), 0);
+    EXPECT_EQ(fs::status(settings.metricsFile.toStdString()).permissions() & fs::perms::others_read,
+              fs::perms::others_read);
+
+    // The last row copied: a stop still stops the run, and nothing is published.
+    const std::string previous = readFile(in.mobilePath);
     StopAtLine w(settings, "Finalizando Tabela CVF");
     vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
     w.setDataModule(&dm);
@@ -398,6 +485,12 @@ TEST(RunSafety, AStopAfterTheLastRowIsStillAStop) {
     w.setDataModule(nullptr);
     EXPECT_EQ(readFile(in.mobilePath), previous);
     EXPECT_FALSE(building(in));
+    // The textfile keeps the last success.
+    parsed = metrics(settings.metricsFile.toStdString());
+    EXPECT_GE(gauge(parsed, "last_run_timestamp_seconds"), published);
+    EXPECT_EQ(gauge(parsed, "last_success_timestamp_seconds"), published) << parsed;
+    EXPECT_EQ(gauge(parsed, "last_run_exit_status"), 1);
+    EXPECT_EQ(gauge(parsed, "last_run_bytes"), 0);
 }
 
 namespace {
@@ -427,6 +520,7 @@ TEST(RunSafety, TheSystemsEventsReachTheWindowInTheMiddleOfALongTable) {
     vela::AppSettings settings;
     settings.mobileFolder = QString::fromStdString(in.mobileFolder);
     settings.sourceDatabase = QString::fromStdString(in.sourcePath);
+    settings.logFolder = QString::fromStdString(in.dir.path());
     CountingWindow w(settings);
     vela::TDMSistemaCadastro dm({in.sourcePath, in.mobilePath});
     w.setDataModule(&dm);
@@ -462,12 +556,10 @@ namespace {
 // A view that only records what the run shows it.
 class RecordingView : public vela::RunView {
 public:
-    vela::RunController* run = nullptr;
     bool person = false;
     std::vector<std::string> shown; // "failure <message>", "began", "ended", "closed" in order
     vela::GaugeValue value;
 
-    void appendLog(std::string_view line) override { run->log().appendCp1252(line); }
     void setGaugePosition(int position) override { value.setProgress(position); }
     void setGaugeMaximum(int maximum) override { value.setMaxValue(maximum); }
     void stepGauge() override { value.addProgress(1); }
@@ -503,7 +595,6 @@ TEST(RunSafety, TheRunControllerShowsAStepsFailureAndEndsAnUnattendedRunOnIt) {
     view.source = settings.sourceDatabase;
     view.mobile = settings.mobilePath();
     vela::RunController run(settings, view);
-    view.run = &run;
     run.setDataModule(&dm);
     // The counts are run for a gauge someone sees; standard error is no terminal here.
     EXPECT_TRUE(run.showsCounts());

@@ -131,7 +131,7 @@ TEST_F(SftpRun, SettingsTheUploadCannotUseAreRefusedAtStart) {
     const std::string key = server_->settings().keyFile;
     fs::permissions(key, fs::perms(0644));
     RunResult r = in_.run();
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(contains(r.err, "\"" + key + "\" tem o modo 0644")) << r.err;
     EXPECT_FALSE(fs::exists(in_.logPath()) && contains(in_.log(), "Finalizando Tabela CVF"));
     fs::permissions(key, fs::perms(0600));
@@ -139,7 +139,7 @@ TEST_F(SftpRun, SettingsTheUploadCannotUseAreRefusedAtStart) {
     in_.ftpKeys = "protocol=scp\n";
     in_.writeSettings();
     r = in_.run();
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(contains(r.err, "Valor inv\xc3\xa1lido em [ftp] protocol: scp")) << r.err;
     EXPECT_EQ(readFile(published()), kPrevious);
 }

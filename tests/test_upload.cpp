@@ -275,7 +275,7 @@ TEST(UploadStep, TheAccountOfTheSettingsIsUsedOnlyFromAFileOthersCannotRead) {
     const std::string ini = in.dir / "atualizavela-movel.ini";
     fs::permissions(ini, fs::perms(0644));
     RunResult refused = in.run();
-    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.exitCode, 2);
     EXPECT_TRUE(contains(refused.err, "\"" + ini + "\" tem o modo 0644")) << refused.err;
     EXPECT_FALSE(fs::exists(ftp.downloads() / "Bela" / "BANCODADOS.gdb"));
 

@@ -5,6 +5,7 @@
 #include "app/RunSummary.h"
 #include "app/principal.h"
 #include "common/Error.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
 
 #include <QApplication>
@@ -26,9 +27,11 @@ QApplication& app() {
 }
 
 AppSettings settings() {
+    static test::TempDir logs; // what a step's failure leaves goes here, not beside the tests
     AppSettings s;
     s.mobileFolder = QStringLiteral("/srv/movel");
     s.sourceDatabase = QStringLiteral("/srv/dados/BANCODADOS.FDB");
+    s.logFolder = QString::fromStdString(logs.path());
     return s;
 }
 
@@ -227,6 +230,10 @@ TEST(Window, AfterAStepTheFocusIsBackOnItsButtonAndTheTitleIsFixedAgain) {
     EXPECT_EQ(QApplication::focusWidget(), w.Button3);
     EXPECT_FALSE(w.Edit1->hasSelectedText());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("frmPrincipal"));
+    // The failed step is how the program ends, whenever the window is closed.
+    w.close();
+    EXPECT_TRUE(w.ended());
+    EXPECT_EQ(w.exitCode(), 1);
 }
 
 TEST(Window, TheErrorBoxWaitsUnderTheNormalPointer) {

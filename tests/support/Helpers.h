@@ -5,6 +5,10 @@
 #include "sync/CopyHost.h"
 #include "tests/support/TestEnv.h"
 
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +23,12 @@ namespace vela::test {
 
 inline bool contains(const std::string& hay, const std::string& needle) {
     return hay.find(needle) != std::string::npos;
+}
+
+// The record of the last run that a log folder holds, as a monitor reads it.
+inline QJsonObject runRecord(const std::string& logFolder) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(readFile(logFolder + "/atualizavela-movel.json")))
+        .object();
 }
 
 inline bool endsWith(const std::string& s, const std::string& tail) {
@@ -63,6 +73,14 @@ inline std::string buildingFile(const std::string& mobilePath) {
             return entry.path().string();
     }
     return {};
+}
+
+// How many times text holds part.
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
 }
 
 // How many lines of a run log file begin with prefix.
