@@ -169,7 +169,7 @@ int windowMain(const ChildOptions& o) {
                     if (events)
                         w.processEvents();
                     if (log)
-                        w.appendLog(line);
+                        w.run().appendLog(line);
                     if (gauge)
                         w.stepGauge();
                 }
