@@ -2,6 +2,7 @@
 #include "app/Settings.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
+#include "tests/support/RunRecordFile.h"
 #include "tests/support/TestEnv.h"
 
 #include <QCryptographicHash>

@@ -5,6 +5,7 @@
 #include "db/ModuloDadosCadastro.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
+#include "tests/support/RunRecordFile.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
 

@@ -5,10 +5,6 @@
 #include "sync/CopyHost.h"
 #include "tests/support/TestEnv.h"
 
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -23,12 +19,6 @@ namespace vela::test {
 
 inline bool contains(const std::string& hay, const std::string& needle) {
     return hay.find(needle) != std::string::npos;
-}
-
-// The record of the last run that a log folder holds, as a monitor reads it.
-inline QJsonObject runRecord(const std::string& logFolder) {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(readFile(logFolder + "/atualizavela-movel.json")))
-        .object();
 }
 
 inline bool endsWith(const std::string& s, const std::string& tail) {
