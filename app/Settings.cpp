@@ -203,6 +203,9 @@ AppSettings loadSettingsFrom(const QString& file) {
     s.ftpKnownHosts = ini.text("ftp/known_hosts", {});
     s.ftpHostKeySha256 = ini.text("ftp/host_key_sha256", {});
     s.ftpRemoteRoot = ini.text("ftp/remote_root", {});
+    const QString ownerCheck = ini.text("ftp/owner_check", QStringLiteral("on"));
+    if ((s.ftpOwnerCheck = ownerCheck != QLatin1String("off")) && ownerCheck != QLatin1String("on"))
+        refuse(QStringLiteral("Valor inválido em [ftp] owner_check: %1 (on ou off)").arg(ownerCheck));
     // Refused now rather than in step 2, after the mobile database has been rebuilt.
     expectedFingerprint(s.ftpHostKeySha256.toStdString());
     if (s.ftpProtocol == AppSettings::Protocol::Sftp && !s.ftpKeyFile.isEmpty())
@@ -224,6 +227,7 @@ FtpSettings ftpSettings(const AppSettings& settings) {
     ftp.retries = settings.ftpRetries;
     ftp.retryWait = std::chrono::seconds(settings.ftpRetryWait);
     ftp.maxRate = settings.ftpMaxRate;
+    ftp.ownerCheck = settings.ftpOwnerCheck;
     return ftp;
 }
 
@@ -244,6 +248,7 @@ UploadSettings uploadSettings(const AppSettings& settings) {
     sftp.retries = ftp.retries;
     sftp.retryWait = ftp.retryWait;
     sftp.maxRate = ftp.maxRate;
+    sftp.ownerCheck = ftp.ownerCheck;
     return sftp;
 }
 

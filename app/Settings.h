@@ -35,6 +35,7 @@ struct AppSettings {
     QString ftpKnownHosts;
     QString ftpHostKeySha256;
     QString ftpRemoteRoot;
+    bool ftpOwnerCheck = true; // [ftp] owner_check=off: publish into a folder another company owns
     QString file;          // the file read; empty when the built-in values serve
 
     QString mobilePath() const;

@@ -165,8 +165,11 @@ TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
             const std::string size = std::to_string(fs::file_size(in.mobilePath));
             EXPECT_EQ(r.exitCode, 1);
             expectPreviousKept(ftp, "Bela");
-            EXPECT_EQ(lines.back(),
-                      "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
+            // The server and the path, then what differs.
+            EXPECT_TRUE(lines.back().starts_with("127.0.0.1: /www/downloads/Bela/BANCODADOS.gdb.")) << lines.back();
+            EXPECT_TRUE(endsWith(lines.back(), ".part: Tamanho remoto difere do local: " +
+                                                   std::to_string(std::stoll(size) - 1) + " / " + size))
+                << lines.back();
         } else {
             EXPECT_EQ(r.exitCode, 0) << r.err;
             EXPECT_EQ(lines.back(), "Salvando log em: " + in.logPath());
@@ -289,8 +292,11 @@ TEST(UploadStep, WhatAnEarlierRunLeftDoesNotFailTheRunOnAServerThatRefusesOverwr
     Installation in;
     FtpTestServer& ftp = in.startFtp({"--refuse-overwrite", "--refuse-rename-over"});
     publishPrevious(ftp, "Bela");
-    for (const char* left : {"BANCODADOS.gdb.part", "BANCODADOS.gdb.4242.part"})
+    // Written before the published file was: no live upload.
+    for (const char* left : {"BANCODADOS.gdb.part", "BANCODADOS.gdb.4242.part"}) {
         writeFile(ftp.downloads() / "Bela" / left, "half");
+        fs::last_write_time(ftp.downloads() / "Bela" / left, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
     in.createSource(company("Bela"));
     RunResult r = in.run();
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -11,6 +11,8 @@ never in the middle of a reply or a log line.
 The fault options make the server misbehave in the ways an upload has to survive:
   --drop-after N     end the whole session (data and control connection, no reply) once a STOR
                      has received at least N bytes
+  --drop-reply TEXT  with --drop-after, send TEXT on the control connection before ending it, as
+                     vsftpd does when the session's process dies ("500 OOPS: child died")
   --quit-reply TEXT  answer QUIT with TEXT instead of 221 and close; an empty TEXT closes silently
   --ignore-pass      never answer PASS, so the client waits for a reply that does not come
   --close-data-after N  close only the data connection once a STOR has received N bytes
@@ -108,7 +110,11 @@ def make_handlers(args):
                 control.logline("fault: dropping the session after %d bytes" % self.tot_bytes_received)
                 self._resp = ()
                 self.close()
-                control.close()
+                if args.drop_reply:
+                    control.push(args.drop_reply + "\r\n")
+                    control.close_when_done()
+                else:
+                    control.close()
 
         # The base class binds this name to its own handle_read.
         handle_read_event = handle_read
@@ -189,6 +195,7 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--log", help="file that receives every command and reply")
     parser.add_argument("--drop-after", type=int)
+    parser.add_argument("--drop-reply")
     parser.add_argument("--quit-reply")
     parser.add_argument("--ignore-pass", action="store_true")
     parser.add_argument("--make-folders", action="store_true")
