@@ -214,9 +214,10 @@ void FtpClient::rename(const std::string& from, const std::string& to) {
     if (code == CURLE_OK)
         return;
     TransferError error = s.failure(code, transfer);
-    // Only a refusal because `to` is taken calls for the swap; a quota, a name rule or a 450 is
-    // the failure it is.
-    if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO" && s.exists(to))
+    // Only a refusal because `to` is taken calls for the swap: a 550 ("file unavailable", as
+    // servers that will not rename onto a file answer) while `to` is there. A name rule (553),
+    // a quota or a 450 is the failure it is.
+    if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO" && error.reply() == 550 && s.exists(to))
         throw RenameRefused(error.what(), error.code(), error.reply());
     throw error;
 }

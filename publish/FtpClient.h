@@ -57,8 +57,8 @@ public:
     // - store() sends STOR (never an append or a resume) of the full path, without CWD;
     // - remoteSize() asks SIZE; a server that knows no SIZE tells nothing;
     // - remoteTime() asks MDTM; read() RETR;
-    // - rename() sends RNFR and RNTO, and throws RenameRefused when RNTO was refused and SIZE or
-    //   the listing finds `to`;
+    // - rename() sends RNFR and RNTO, and throws RenameRefused when RNTO was refused with 550 and
+    //   SIZE or the listing finds `to`;
     // - list() asks NLST; encrypted() is true only when the server took both AUTH TLS and PROT P;
     // - quit() throws when the server does not acknowledge the QUIT; close() still lets curl say
     //   QUIT, waiting at most the reply timeout; abort() resets the sockets, which also ends a

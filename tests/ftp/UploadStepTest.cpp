@@ -99,11 +99,14 @@ TEST_F(UploadStepTest, EveryFailedPublishKeepsTheOldFileAndLeavesNoTemporaryOne)
     struct Case {
         std::vector<std::string> faults;
         std::string failure;
+        bool stepsAside = false; // whether the published file may be renamed aside meanwhile
     };
     for (const Case& c :
          {Case{{"--refuse-every-rnto"}, "550 Rename refused."},
+          // Refused for another reason than an existing target: no swap.
+          Case{{"--refuse-rnto", "2", "--rnto-reply", "553 Name not allowed."}, "553 Name not allowed."},
           // Refused onto the old file; the old one stepped aside, then the new one is refused.
-          Case{{"--refuse-rename-over", "--refuse-rnto", "4"}, "550 Rename refused."},
+          Case{{"--refuse-rename-over", "--refuse-rnto", "4"}, "550 Rename refused.", true},
           // vsftpd's session process died mid-store: the clean-up logs in again.
           Case{{"--drop-after", full, "--drop-reply", "500 OOPS: child died"}, "500 OOPS: child died"},
           Case{{"--size-offset", "1"},
@@ -125,7 +128,67 @@ TEST_F(UploadStepTest, EveryFailedPublishKeepsTheOldFileAndLeavesNoTemporaryOne)
         }
         EXPECT_EQ(readFile(published()), "previous database");
         EXPECT_EQ(others(), std::set<std::string>());
+        if (!c.stepsAside) {
+            EXPECT_EQ(test::countLines(server_->stopAndReadLog(), "<- RNFR /www/downloads/Bela/BANCODADOS.gdb\n"), 0);
+        }
     }
+}
+
+TEST_F(UploadStepTest, TheFolderBelongsToTheCompanyThatPublishesThereFirst) {
+    serve();
+    const fs::path folder = server_->downloads() / "Distribuid";
+    fs::create_directories(folder);
+    // Published by the previous version: a database and no owner file. It is taken over.
+    writeFile(folder / "BANCODADOS.gdb", "previous version's database");
+    const auto publishAs = [this](std::string_view tradeName, bool ownerCheck) {
+        FtpSettings settings = server_->settings();
+        settings.ownerCheck = ownerCheck;
+        UploadStep upload = step(settings);
+        upload.measure();
+        upload.connect();
+        upload.send(tradeName, 1);
+    };
+    publishAs("Distribuidora Alfa", true);
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb.empresa"), "nomefantasia=Distribuidora Alfa\ntid=1\n");
+
+    // Another company whose trade name shares its first ten characters: refused before anything
+    // is stored.
+    writeFile(folder / "BANCODADOS.gdb", "Alfa's database");
+    try {
+        publishAs("Distribuidora Beta", true);
+        ADD_FAILURE() << "published into another company's folder";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "A pasta Distribuid j\xc3\xa1 recebe o banco de 'Distribuidora Alfa'");
+    }
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), "Alfa's database");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+
+    // A company that renamed itself turns the check off once; the folder is its own from then on.
+    publishAs("Distribuidora Beta", false);
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb.empresa"), "nomefantasia=Distribuidora Beta\ntid=1\n");
+    // Two stores a publish (the owner file and the database), none for the refused one.
+    EXPECT_EQ(test::countLines(server_->stopAndReadLog(), "<- STOR "), 4);
+}
+
+TEST_F(UploadStepTest, AStopDuringTheSwapWaitsForItsEndAndOneAfterTheRenameIsNoFailure) {
+    // Every rename takes a while, and the published file must step aside.
+    serve({"--refuse-rename-over", "--rnto-delay", "0.3"});
+    UploadStep upload = step();
+    upload.measure();
+    upload.connect();
+    bool stopAsked = false;
+    host_.onEvents = [&] {
+        // Asked while the published file is aside, and from then on asked for good.
+        stopAsked = stopAsked || !fs::exists(published());
+        if (stopAsked)
+            throw Stopped();
+    };
+    EXPECT_NO_THROW(upload.send("Bela", 1));
+    EXPECT_TRUE(stopAsked);
+    EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(others(), std::set<std::string>());
 }
 
 TEST_F(UploadStepTest, OnlyLeftoversThatCannotBeLiveUploadsAreDeleted) {
@@ -250,6 +313,21 @@ TEST_F(UploadStepTest, TryingTlsOnAServerWithoutItSaysSoInTheRunLog) {
     UploadStep upload = step(settings);
     upload.connect();
     EXPECT_EQ(host_.lines, std::vector<std::string>{"Servidor sem TLS: enviando sem criptografia."});
+
+    // AUTH TLS taken but PROT P refused: the file would go in clear text all the same.
+    test::TestCa ca;
+    std::vector<std::string> options = ca.serverOptions();
+    options.push_back("--refuse-prot");
+    serve(options);
+    settings = server_->settings();
+    settings.caFile = ca.caFile();
+    settings.tls = FtpSettings::Tls::Try;
+    host_ = RecordingHost();
+    UploadStep tried = step(settings);
+    tried.connect();
+    EXPECT_EQ(host_.lines, std::vector<std::string>{"Servidor sem TLS: enviando sem criptografia."});
+    settings.tls = FtpSettings::Tls::Require;
+    EXPECT_THROW(step(settings).connect(), TransferError);
 }
 
 TEST_F(UploadStepTest, TheWindowIsServicedWhileTheLoginWaitsAndCanStopIt) {
