@@ -160,9 +160,13 @@ TEST_F(SftpRun, AStopMidUploadLeavesTheOldFileAndNoTemporaryOne) {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!temporaryIn(folder_) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
+    // The server stops answering mid-store, and the run is stopped meanwhile.
+    server_->freezeSessions(true);
     ::kill(pid, SIGTERM);
+    const auto stopped = std::chrono::steady_clock::now();
     int status = 0;
     ::waitpid(pid, &status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 10s + 5s); // the timeout and the clean-up
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << readFile(in_.dir / "stderr.txt");
     EXPECT_EQ(logLines(in_.log()).back(), "Execu\xe7\xe3o interrompida.");
     EXPECT_EQ(names(folder_), (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.empresa"}));
