@@ -188,10 +188,18 @@ void UploadStep::whileWaiting() {
 }
 
 UploadResult UploadStep::attempt(const Folder& folder) {
-    const std::vector<std::string> names = transport_->list(folder.path);
-    checkOwner(folder, names);
+    std::vector<std::string> names;
+    try {
+        names = transport_->list(folder.path);
+    } catch (const TransferError& failure) {
+        // Some servers refuse to list an empty folder; what is wrong with a folder the store
+        // tells. A server that stopped answering is the failure it is.
+        if (failure.code() == CURLE_OPERATION_TIMEDOUT)
+            throw;
+    }
+    const bool ownerCurrent = checkOwner(folder);
     const bool published = contains(names, folder.base) || restoreAside(folder, names);
-    const std::optional<std::int64_t> serverNow = writeOwner(folder, names);
+    const std::optional<std::int64_t> serverNow = writeOwner(folder, ownerCurrent);
     removeLeftovers(folder, names, published, serverNow);
 
     const std::string target = folder.target();
@@ -263,13 +271,23 @@ void UploadStep::publish(const std::string& temporary, const std::string& aside,
     cleanUp([&] { transport_->remove(aside); });
 }
 
-void UploadStep::checkOwner(const Folder& folder, const std::vector<std::string>& names) {
-    if (!ownerCheck_ || !contains(names, folder.owner))
-        return;
-    // A folder of the previous version has a database and no owner file: it is taken over.
-    const std::string text = transport_->read(folder.path + folder.owner, kOwnerFileLimit);
-    if (text != folder.ownerText)
+bool UploadStep::checkOwner(const Folder& folder) {
+    // Read whether or not the listing shows it: some servers list nothing at all.
+    std::string text;
+    try {
+        text = transport_->read(folder.path + folder.owner, kOwnerFileLimit);
+    } catch (const TransferError& failure) {
+        // No owner file: a new folder, or one of the previous version (a database and no owner
+        // file), which is taken over.
+        if (failure.code() == CURLE_OPERATION_TIMEDOUT)
+            throw;
+        return false;
+    }
+    if (text == folder.ownerText)
+        return true;
+    if (ownerCheck_)
         throw Error("A pasta " + folder.name + " j\xc3\xa1 recebe o banco de '" + ownerName(text) + "'");
+    return false;
 }
 
 bool UploadStep::restoreAside(const Folder& folder, const std::vector<std::string>& names) {
@@ -292,7 +310,7 @@ bool UploadStep::restoreAside(const Folder& folder, const std::vector<std::strin
     return true;
 }
 
-std::optional<std::int64_t> UploadStep::writeOwner(const Folder& folder, const std::vector<std::string>& names) {
+std::optional<std::int64_t> UploadStep::writeOwner(const Folder& folder, bool current) {
     // Written on every run, under a name of the run's own and then renamed, like the database: its
     // time is the server's clock now, which tells how old the leftovers are.
     const std::string owner = folder.path + folder.owner;
@@ -306,7 +324,7 @@ std::optional<std::int64_t> UploadStep::writeOwner(const Folder& folder, const s
         discard(temporary);
         throw;
     }
-    if (ownerCheck_ && contains(names, folder.owner)) {
+    if (current) {
         discard(temporary); // the same text is there already
         return now;
     }
@@ -369,7 +387,9 @@ void UploadStep::discard(const std::string& temporary) noexcept {
     cleanUp([&] {
         try {
             transport_->remove(temporary);
-        } catch (const TransferError&) {
+        } catch (const TransferError& failure) {
+            if (failure.reply() != 0)
+                throw; // the server answered: the connection is alive and said no
             transport_->abort();
             transport_->remove(temporary);
         }

@@ -88,9 +88,9 @@ private:
     UploadResult attempt(const Folder& folder);
     void reportSent(std::int64_t bytesSoFar);
     void publish(const std::string& temporary, const std::string& aside, const std::string& target);
-    void checkOwner(const Folder& folder, const std::vector<std::string>& names);
+    bool checkOwner(const Folder& folder);
     bool restoreAside(const Folder& folder, const std::vector<std::string>& names);
-    std::optional<std::int64_t> writeOwner(const Folder& folder, const std::vector<std::string>& names);
+    std::optional<std::int64_t> writeOwner(const Folder& folder, bool current);
     void removeLeftovers(const Folder& folder, const std::vector<std::string>& names, bool published,
                          std::optional<std::int64_t> serverNow);
     std::optional<std::int64_t> timeOf(const std::string& remotePath);

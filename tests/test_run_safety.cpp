@@ -58,7 +58,8 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 bool receiving(const fs::path& folder) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && entry.file_size(ec) > 0)
+        if (entry.is_regular_file(ec) && entry.file_size(ec) > 0 &&
+            entry.path().string().find(".empresa") == std::string::npos)
             return true;
     return false;
 }
@@ -235,8 +236,10 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         EXPECT_EQ(lines.back(), kInterrupted);
         EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exporta\xe7\xe3o Conclu\xed" "da."), 0);
-        // Nothing was published, and the temporary files are gone.
-        EXPECT_EQ(names(folder), std::set<std::string>{});
+        // Nothing was published (the folder is claimed for the company), and the temporary files
+        // are gone.
+        EXPECT_EQ(names(folder), c.duringUpload ? std::set<std::string>{"BANCODADOS.gdb.empresa"}
+                                                : std::set<std::string>{});
         EXPECT_FALSE(building(in));
         EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
     }
@@ -254,7 +257,7 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     // maquinas.txt leads to the back-office database; the configured path names nothing.
     Installation in;
     in.startFtp({"--make-folders"});
-    in.createSource(kStates);
+    in.createSource(kCompany + kStates);
     fs::create_directory(in.dir / "dados");
     fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
     writeFile(in.dir / "maquinas.txt", "present");
@@ -315,7 +318,7 @@ private:
 TEST(RunSafety, AStopAfterTheLastRowIsStillAStop) {
     Installation in;
     in.startFtp({"--make-folders"});
-    in.createSource(kStates);
+    in.createSource(kCompany + kStates);
     ASSERT_EQ(in.run().exitCode, 0);
     const std::string previous = readFile(in.mobilePath);
 
