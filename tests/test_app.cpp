@@ -115,7 +115,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(in.log(), "Banco Vazio pronto"));
     EXPECT_FALSE(contains(in.log(), "INICIO SINCRONIZA"));
     EXPECT_FALSE(contains(in.log(), "Salvando log em"));
-    EXPECT_TRUE(contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
+    EXPECT_TRUE(
+        contains(in.log(), "BANCODADOS.gdb\r\nI/O error during \"open\" operation for file \"/BANCODADOS.FDB\""))
         << in.log(); // the failure ends the saved log
 
     // maquinas.txt in the working folder, none in the mobile folder.
@@ -125,7 +126,8 @@ TEST(App, MaquinasTxtNamesTheSourceFolder) {
     EXPECT_TRUE(contains(r.err, "Cannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory"))
         << r.err;
     // Nothing was appended before the failure, which is the log's last line.
-    EXPECT_EQ(in.log(), "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
+    EXPECT_EQ(in.log(),
+              "\r\nCannot open file \"" + in.mobileFolder + "/maquinas.txt\". No such file or directory\r\n\r\n");
 }
 
 TEST(App, AMissingTemplateIsReportedAndTheRunGoesOn) {
@@ -221,7 +223,10 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
     std::string badPort = good;
     badPort.replace(badPort.find("port="), 5, "port=abc\n;");
     const Case cases[] = {
-        {"named file missing", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
+        {"named file missing",
+         good,
+         fs::perms(0644),
+         {{"ATUALIZAVELA_CONFIG", in.dir / "none.ini"}},
          "\"" + (in.dir / "none.ini") + "\": No such file or directory"},
         {"named file unreadable", good, fs::perms(0644), {{"ATUALIZAVELA_CONFIG", in.dir.path()}}, "Is a directory"},
         {"writable by all", good, fs::perms(0666), {}, "\"" + ini + "\" tem o modo 0666"},
@@ -241,7 +246,7 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         EXPECT_FALSE(fs::exists(in.logPath())) << c.name;
         EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)
             << c.name << ": only the template";
-        EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads())) << c.name;
+        EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads() / vela::test::kTestCompany)) << c.name;
     }
     writeFile(ini, good);
     fs::permissions(ini, fs::perms(0644));
@@ -269,7 +274,10 @@ TEST(App, AnUnattendedRunWithoutADisplayLoadsNoWidgetOrGuiLibrary) {
     // The dynamic loader's own account of every library it maps, program start and dlopen alike.
     const std::string trace = in.dir / "loader";
     RunResult r = in.run({"EXECUTAR"}, std::chrono::seconds(120),
-                         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"LD_DEBUG", "files"},
+                         {{"QT_QPA_PLATFORM", ""},
+                          {"DISPLAY", ""},
+                          {"WAYLAND_DISPLAY", ""},
+                          {"LD_DEBUG", "files"},
                           {"LD_DEBUG_OUTPUT", trace}});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::string loaded;
@@ -303,7 +311,8 @@ TEST(App, WithoutItsWindowLibraryTheWindowFailsBeforeAnyFileChanges) {
     for (const Case& c : cases) {
         RunResult r = in.run(c.args, std::chrono::seconds(20), c.env);
         EXPECT_EQ(r.exitCode, 1) << r.err;
-        EXPECT_TRUE(contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
+        EXPECT_TRUE(
+            contains(r.err, "N\xc3\xa3o foi poss\xc3\xadvel carregar a janela do programa: \"" + beside + "\": "))
             << r.err;
         EXPECT_TRUE(contains(r.err, "\"" + installed + "\": ")) << r.err;
         EXPECT_TRUE(contains(r.err, "No such file or directory")) << r.err;

@@ -2,8 +2,8 @@
 // with a real FTP server, and the window in this process.
 #include "app/principal.h"
 #include "db/ModuloDadosCadastro.h"
-#include "tests/support/Helpers.h"
 #include "tests/support/FtpTestServer.h"
+#include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WidgetsApp.h"
 
@@ -235,11 +235,14 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), kInterrupted);
         EXPECT_EQ(c.duringUpload, std::count(lines.begin(), lines.end(), "Finalizando Tabela CVF") == 1);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Exporta\xe7\xe3o Conclu\xed" "da."), 0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "Exporta\xe7\xe3o Conclu\xed"
+                             "da."),
+                  0);
         // Nothing was published (the folder is claimed for the company), and the temporary files
         // are gone.
-        EXPECT_EQ(names(folder), c.duringUpload ? std::set<std::string>{"BANCODADOS.gdb.empresa"}
-                                                : std::set<std::string>{});
+        EXPECT_EQ(names(folder),
+                  c.duringUpload ? std::set<std::string>{"BANCODADOS.gdb.empresa"} : std::set<std::string>{});
         EXPECT_FALSE(building(in));
         EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
     }
