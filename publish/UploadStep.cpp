@@ -96,6 +96,7 @@ UploadStep::UploadStep(UploadHost& host, UploadSettings settings, std::string lo
             retryWait_ = s.retryWait;
             server_ = s.host;
             ownerCheck_ = s.ownerCheck;
+            replyTimeout_ = s.replyTimeout;
         },
         settings_);
 }
@@ -179,6 +180,14 @@ void UploadStep::whileWaiting() {
         service();
         return;
     }
+    // Held for as long as the swap's deadline, no longer: a server that stalls the swap does not
+    // keep a stop waiting for each of its requests' deadlines in turn.
+    if (stopTaken_)
+        return; // what runs now puts the published file back, and must not be cut short
+    if (heldStop_ && std::chrono::steady_clock::now() > swapUntil_) {
+        stopTaken_ = true;
+        std::rethrow_exception(std::exchange(heldStop_, nullptr));
+    }
     try {
         service();
     } catch (...) {
@@ -222,8 +231,10 @@ UploadResult UploadStep::attempt(const Folder& folder) {
     }
 
     // Between the first rename and the last the folder may hold the new file under our name only;
-    // a stop waits for the swap to end, which every request's deadline bounds.
+    // a stop waits for the swap to end, or for the swap's deadline.
     holdStops_ = true;
+    stopTaken_ = false;
+    swapUntil_ = std::chrono::steady_clock::now() + replyTimeout_;
     try {
         publish(temporary, runName(target, kAsideSuffix), target);
     } catch (...) {
@@ -330,6 +341,8 @@ std::optional<std::int64_t> UploadStep::writeOwner(const Folder& folder, bool cu
     }
     // As for the database, a stop waits for the swap to end.
     holdStops_ = true;
+    stopTaken_ = false;
+    swapUntil_ = std::chrono::steady_clock::now() + replyTimeout_;
     try {
         publish(temporary, runName(owner, kAsideSuffix), owner);
     } catch (...) {

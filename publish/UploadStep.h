@@ -110,7 +110,10 @@ private:
     std::string local_;
     std::int64_t size_ = 0;
     int try_ = 1;
+    std::chrono::seconds replyTimeout_{};
     bool holdStops_ = false;
+    std::chrono::steady_clock::time_point swapUntil_;
+    bool stopTaken_ = false; // the held stop came out when the swap's deadline passed
     std::exception_ptr heldStop_;
     std::optional<std::chrono::steady_clock::time_point> cleanupUntil_;
     bool cleanupTimedOut_ = false;
