@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -76,6 +77,10 @@ TEST_F(Sftp, StoresByteForByteUnderTheHomeOrTheRemoteRoot) {
     sftp.connect();
     sftp.store(localFile(bytes), kTarget, [&counts](std::int64_t sent) { counts.push_back(sent); });
     EXPECT_EQ(sftp.remoteSize(kTarget), static_cast<std::int64_t>(bytes.size()));
+    // The server's own time of the file, which tells a leftover's age.
+    struct stat status {};
+    ASSERT_EQ(::stat(onServer(kTarget).c_str(), &status), 0);
+    EXPECT_EQ(sftp.remoteTime(kTarget), static_cast<std::int64_t>(status.st_mtime));
     sftp.quit();
     EXPECT_THROW(sftp.quit(), Error);
 
