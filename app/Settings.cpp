@@ -204,8 +204,9 @@ AppSettings loadSettingsFrom(const QString& file) {
     s.ftpHostKeySha256 = ini.text("ftp/host_key_sha256", {});
     s.ftpRemoteRoot = ini.text("ftp/remote_root", {});
     const QString ownerCheck = ini.text("ftp/owner_check", QStringLiteral("on"));
-    if ((s.ftpOwnerCheck = ownerCheck != QLatin1String("off")) && ownerCheck != QLatin1String("on"))
+    if (ownerCheck != QLatin1String("on") && ownerCheck != QLatin1String("off"))
         refuse(QStringLiteral("Valor inválido em [ftp] owner_check: %1 (on ou off)").arg(ownerCheck));
+    s.ftpOwnerCheck = ownerCheck == QLatin1String("on");
     // Refused now rather than in step 2, after the mobile database has been rebuilt.
     expectedFingerprint(s.ftpHostKeySha256.toStdString());
     if (s.ftpProtocol == AppSettings::Protocol::Sftp && !s.ftpKeyFile.isEmpty())
