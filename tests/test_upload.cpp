@@ -375,3 +375,25 @@ TEST(UploadStep, TheLocalBuildsFolderIsFlushedAfterItsRename) {
     EXPECT_TRUE(renamed);
     EXPECT_TRUE(flushedAfter);
 }
+
+TEST(UploadStep, AFolderOfAnotherCompanyIsRefusedUnlessTheOwnerCheckIsOff) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    const fs::path folder = ftp.downloads() / "Distribuid";
+    fs::create_directories(folder);
+    writeFile(folder / "BANCODADOS.gdb", kPrevious);
+    writeFile(folder / "BANCODADOS.gdb.empresa", "nomefantasia=Distribuidora Alfa\ntid=1\n");
+    in.createSource(company("Distribuidora Beta"));
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.out + r.err, "A pasta Distribuid j\xc3\xa1 recebe o banco de 'Distribuidora Alfa'"))
+        << r.out;
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), kPrevious);
+
+    in.ftpKeys = "owner_check=off\n";
+    in.writeSettings();
+    r = in.run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), readFile(in.mobilePath));
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb.empresa"), "nomefantasia=Distribuidora Beta\ntid=1\n");
+}
