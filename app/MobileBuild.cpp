@@ -2,11 +2,11 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/TemporaryName.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -17,6 +17,8 @@
 namespace vela {
 
 namespace {
+
+constexpr std::string_view kBuildSuffix = ".tmp";
 
 std::filesystem::path native(const QString& path) {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
@@ -40,14 +42,13 @@ std::error_code copy(const QString& from, const QString& to) {
 MobileBuild::MobileBuild(QString mobilePath) : mobilePath_(std::move(mobilePath)) {
     const QFileInfo mobile(mobilePath_);
     QDir folder = mobile.dir();
-    // <name>.<pid>.tmp: the run lock keeps every other run of this database away, so each one found
-    // is a build of a run that was killed.
-    const QRegularExpression leftover(QStringLiteral("^") + QRegularExpression::escape(mobile.fileName()) +
-                                      QStringLiteral("\\.\\d+\\.tmp$"));
+    // The run lock keeps every other run of this database away, so each build found is one of a
+    // run that was killed.
+    const std::string base = QFile::encodeName(mobile.fileName()).toStdString();
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        if (leftover.match(name).hasMatch())
+        if (isTemporaryName(QFile::encodeName(name).toStdString(), base, kBuildSuffix))
             folder.remove(name);
-    path_ = mobilePath_ + QStringLiteral(".%1.tmp").arg(::getpid());
+    path_ = mobilePath_ + QFile::decodeName(temporaryName({}, processTag(), kBuildSuffix).c_str());
 }
 
 MobileBuild::~MobileBuild() {

@@ -25,12 +25,16 @@ QString text(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
-// The company's trade name, NOMEFANTASIA of the first row; empty without a row or for NULL.
-std::string nomeFantasia(TDMSistemaCadastro& dm) {
+// The company's trade name, NOMEFANTASIA of the first row (empty without a row or for NULL), and
+// its TID.
+std::pair<std::string, std::int64_t> nomeFantasia(TDMSistemaCadastro& dm) {
     Query& empresa = dm.FDQueryEmpresa;
     empresa.close();
     empresa.open();
-    return empresa.eof() ? std::string() : std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA")));
+    if (empresa.eof())
+        return {};
+    return {std::string(readString(empresa.row(), empresa.field("NOMEFANTASIA"))),
+            empresa.row().getInt64(empresa.field("TID"))};
 }
 
 } // namespace
@@ -150,7 +154,7 @@ bool RunController::runStep2() {
         stopSilently(text(e));
         return false;
     }
-    std::string tradeName;
+    std::pair<std::string, std::int64_t> tradeName;
     try {
         tradeName = nomeFantasia(*dm_);
     } catch (const std::exception& e) {
@@ -159,8 +163,9 @@ bool RunController::runStep2() {
         return false;
     }
     try {
-        progress_.sendingTo(settings_.ftpHost + QLatin1Char(':') + QString::fromStdString(remotePath(tradeName)));
-        lastUpload_ = upload->send(tradeName);
+        progress_.sendingTo(settings_.ftpHost + QLatin1Char(':') +
+                            QString::fromStdString(remotePath(tradeName.first)));
+        lastUpload_ = upload->send(tradeName.first, tradeName.second);
     } catch (const std::exception& e) {
         failAndEnd(text(e));
         return false;

@@ -395,6 +395,7 @@ FtpSettings ftpSettings(const AppSettings& settings) {
     ftp.retries = settings.ftpRetries;
     ftp.retryWait = std::chrono::seconds(settings.ftpRetryWait);
     ftp.maxRate = settings.ftpMaxRate;
+    ftp.ownerCheck = settings.ftpOwnerCheck;
     return ftp;
 }
 
@@ -415,6 +416,7 @@ UploadSettings uploadSettings(const AppSettings& settings) {
     sftp.retries = ftp.retries;
     sftp.retryWait = ftp.retryWait;
     sftp.maxRate = ftp.maxRate;
+    sftp.ownerCheck = ftp.ownerCheck;
     return sftp;
 }
 

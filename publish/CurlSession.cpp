@@ -22,6 +22,11 @@ constexpr size_t kReadBlock = 1024 * 1024;
 // While the server is awaited the caller is serviced at least this often.
 constexpr int kWaitSliceMs = 50;
 
+// The request running; null while curl closes a connection between requests (a QUIT at clean-up).
+CurlTransfer* running(void* userp) {
+    return static_cast<CurlSession*>(userp)->current;
+}
+
 } // namespace
 
 CurlHandle& CurlSession::handle() {
@@ -55,47 +60,70 @@ CurlHandle& CurlSession::handle() {
     return *curl;
 }
 
-CURLcode CurlSession::perform(CurlHandle& h) {
+CURLcode CurlSession::perform(CurlTransfer& transfer) {
+    CurlHandle& h = handle();
     beforeRequest();
     h.clearError();
-    callbackError = nullptr;
+    transfer.lastMoved = std::chrono::steady_clock::now();
+    transfer.stalled = false;
     CURLM* m = multi.get();
-    if (const CURLMcode added = curl_multi_add_handle(m, h.get()); added != CURLM_OK)
-        throw Error(curl_multi_strerror(added), CURLE_FAILED_INIT);
-    struct Detach {
-        CURLM* m;
-        CURL* e;
-        ~Detach() { curl_multi_remove_handle(m, e); }
-    } detach{m, h.get()};
-    for (int running = 1;;) {
-        if (const CURLMcode mc = curl_multi_perform(m, &running); mc != CURLM_OK)
-            throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
-        rethrowParked();
-        if (!running)
-            break;
-        int active = 0;
-        if (const CURLMcode mc = curl_multi_poll(m, nullptr, 0, kWaitSliceMs, &active); mc != CURLM_OK)
-            throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
-        if (active == 0 && waiting)
-            waiting();
+    {
+        if (const CURLMcode added = curl_multi_add_handle(m, h.get()); added != CURLM_OK)
+            throw Error(curl_multi_strerror(added), CURLE_FAILED_INIT);
+        current = &transfer;
+        const ScopeExit detach([this, m, e = h.get()] {
+            curl_multi_remove_handle(m, e);
+            current = nullptr;
+        });
+        for (int running = 1;;) {
+            if (const CURLMcode mc = curl_multi_perform(m, &running); mc != CURLM_OK)
+                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
+            if (transfer.stalled || stalledNow(transfer))
+                break;
+            if (std::exception_ptr error = std::exchange(transfer.callbackError, nullptr))
+                std::rethrow_exception(error);
+            if (!running) {
+                CURLcode code = CURLE_OK;
+                int left = 0;
+                while (CURLMsg* message = curl_multi_info_read(m, &left))
+                    if (message->msg == CURLMSG_DONE && message->easy_handle == h.get())
+                        code = message->data.result;
+                return code;
+            }
+            int active = 0;
+            if (const CURLMcode mc = curl_multi_poll(m, nullptr, 0, kWaitSliceMs, &active); mc != CURLM_OK)
+                throw Error(curl_multi_strerror(mc), CURLE_FAILED_INIT);
+            if (active == 0 && waiting)
+                waiting();
+        }
     }
-    CURLcode code = CURLE_OK;
-    int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(m, &left))
-        if (message->msg == CURLMSG_DONE && message->easy_handle == h.get())
-            code = message->data.result;
-    return code;
+    // The server went quiet in the middle of an exchange: the connection is in no state to carry
+    // another request, and what curl would say when closing it would wait on it too.
+    abort();
+    throw TransferError(where(transfer) + "Operation timed out after " + std::to_string(stallLimit.count() / 1000) +
+                            " s without a byte moving",
+                        CURLE_OPERATION_TIMEDOUT, 0);
 }
 
-CURLcode CurlSession::withoutBody(CurlHandle& h, const std::string& url) {
+bool CurlSession::stalledNow(CurlTransfer& transfer) const {
+    transfer.stalled = transfer.stalled || std::chrono::steady_clock::now() - transfer.lastMoved > stallLimit;
+    return transfer.stalled;
+}
+
+CURLcode CurlSession::withoutBody(const std::string& url, CurlTransfer& transfer, bool fileTime) {
+    CurlHandle& h = handle();
     h.set(CURLOPT_URL, url.c_str());
     h.set(CURLOPT_UPLOAD, 0L);
     h.set(CURLOPT_NOBODY, 1L);
-    const ScopeExit reset([&h] { h.reset(CURLOPT_NOBODY, 0L); });
-    return perform(h);
+    h.set(CURLOPT_FILETIME, fileTime ? 1L : 0L);
+    const ScopeExit reset([this] {
+        unset(CURLOPT_NOBODY, 0L);
+        unset(CURLOPT_FILETIME, 0L);
+    });
+    return perform(transfer);
 }
 
-CURLcode CurlSession::storeFile(CurlHandle& h, const std::string& localPath, const std::string& url,
+CURLcode CurlSession::storeFile(const std::string& localPath, const std::string& url, CurlTransfer& transfer,
                                 const UploadTransport::Progress& onSent) {
     UniqueFile file(std::fopen(localPath.c_str(), "rbe"));
     if (!file)
@@ -105,6 +133,7 @@ CURLcode CurlSession::storeFile(CurlHandle& h, const std::string& localPath, con
     if (::fstat(::fileno(file.get()), &status) != 0)
         throw fileError("open", localPath, errno);
 
+    CurlHandle& h = handle();
     h.set(CURLOPT_URL, url.c_str());
     h.set(CURLOPT_NOBODY, 0L);
     h.set(CURLOPT_UPLOAD, 1L);
@@ -112,19 +141,12 @@ CURLcode CurlSession::storeFile(CurlHandle& h, const std::string& localPath, con
     h.set(CURLOPT_RESUME_FROM_LARGE, curl_off_t{0});
     h.set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
 
-    source = file.get();
-    readError = 0;
-    progress = &onSent;
-    reported = 0;
-    const ScopeExit reset([this] {
-        source = nullptr;
-        progress = nullptr;
-        if (curl)
-            curl->reset(CURLOPT_UPLOAD, 0L);
-    });
+    transfer.source = file.get();
+    transfer.progress = &onSent;
+    const ScopeExit reset([this] { unset(CURLOPT_UPLOAD, 0L); });
     CURLcode code = CURLE_OK;
     try {
-        code = perform(h);
+        code = perform(transfer);
     } catch (...) {
         // Stopped by the caller, possibly while curl awaited the server's last word with the data
         // still on its way: a connection kept for the next command would be answered only after
@@ -132,24 +154,31 @@ CURLcode CurlSession::storeFile(CurlHandle& h, const std::string& localPath, con
         abort();
         throw;
     }
-    if (readError != 0)
-        throw fileError("read", localPath, readError, code);
+    if (transfer.readError != 0)
+        throw fileError("read", localPath, transfer.readError, code);
     return code;
 }
 
-CURLcode CurlSession::listNames(CurlHandle& h, const std::string& url, std::vector<std::string>& names) {
+CURLcode CurlSession::readFile(const std::string& url, CurlTransfer& transfer, std::string& text, std::size_t limit) {
+    CurlHandle& h = handle();
+    h.set(CURLOPT_URL, url.c_str());
+    h.set(CURLOPT_UPLOAD, 0L);
+    h.set(CURLOPT_NOBODY, 0L);
+    transfer.body = &text;
+    transfer.bodyLimit = limit;
+    return perform(transfer);
+}
+
+CURLcode CurlSession::listNames(const std::string& url, CurlTransfer& transfer, std::vector<std::string>& names) {
     std::string text;
+    CurlHandle& h = handle();
     h.set(CURLOPT_URL, url.c_str());
     h.set(CURLOPT_UPLOAD, 0L);
     h.set(CURLOPT_NOBODY, 0L);
     h.set(CURLOPT_DIRLISTONLY, 1L);
-    listing = &text;
-    const ScopeExit reset([this] {
-        listing = nullptr;
-        if (curl)
-            curl->reset(CURLOPT_DIRLISTONLY, 0L);
-    });
-    if (const CURLcode code = perform(h); code != CURLE_OK)
+    transfer.body = &text;
+    const ScopeExit reset([this] { unset(CURLOPT_DIRLISTONLY, 0L); });
+    if (const CURLcode code = perform(transfer); code != CURLE_OK)
         return code;
     for (size_t from = 0; from < text.size();) {
         size_t end = text.find('\n', from);
@@ -168,30 +197,42 @@ CURLcode CurlSession::listNames(CurlHandle& h, const std::string& url, std::vect
     return CURLE_OK;
 }
 
-CURLcode CurlSession::lastRequest(const char* gone, const std::function<CURLcode(CurlHandle&)>& request) {
+CURLcode CurlSession::lastRequest(const char* gone, const std::function<CURLcode()>& request) {
     if (!curl)
         throw Error(gone, CURLE_COULDNT_CONNECT);
-    CurlHandle& h = *curl;
-    h.set(CURLOPT_FORBID_REUSE, 1L);
+    curl->set(CURLOPT_FORBID_REUSE, 1L);
     refuseSockets = true;
     refusedConnection = false;
     const ScopeExit reset([this] {
         refuseSockets = false;
-        if (curl)
-            curl->reset(CURLOPT_FORBID_REUSE, 0L);
+        unset(CURLOPT_FORBID_REUSE, 0L);
     });
-    const CURLcode code = request(h);
+    const CURLcode code = request();
     if (refusedConnection)
         throw Error(gone, code);
     return code;
 }
 
-std::optional<std::int64_t> CurlSession::contentLength(CurlHandle& h) {
+std::optional<std::int64_t> CurlSession::contentLength() {
     curl_off_t length = -1;
-    curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (curl)
+        curl_easy_getinfo(curl->get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     if (length < 0)
         return std::nullopt;
     return static_cast<std::int64_t>(length);
+}
+
+std::optional<std::int64_t> CurlSession::fileTime() {
+    curl_off_t time = -1;
+    if (curl)
+        curl_easy_getinfo(curl->get(), CURLINFO_FILETIME_T, &time);
+    if (time < 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(time);
+}
+
+std::string CurlSession::where(const CurlTransfer& transfer) const {
+    return host + ": " + (transfer.path.empty() ? std::string() : transfer.path + ": ");
 }
 
 void CurlSession::abort() noexcept {
@@ -208,18 +249,13 @@ void CurlSession::close() noexcept {
     multi.reset();
 }
 
-void CurlSession::rethrowParked() {
-    if (std::exception_ptr error = std::exchange(callbackError, nullptr))
-        std::rethrow_exception(error);
-}
-
 size_t CurlSession::readSource(char* buffer, size_t size, size_t count, void* userp) {
-    auto* session = static_cast<CurlSession*>(userp);
-    if (!session->source)
+    CurlTransfer* transfer = running(userp);
+    if (!transfer || !transfer->source)
         return 0;
-    const size_t read = std::fread(buffer, 1, size * count, session->source);
-    if (read == 0 && std::ferror(session->source)) {
-        session->readError = errno != 0 ? errno : EIO;
+    const size_t read = std::fread(buffer, 1, size * count, transfer->source);
+    if (read == 0 && std::ferror(transfer->source)) {
+        transfer->readError = errno != 0 ? errno : EIO;
         return CURL_READFUNC_ABORT;
     }
     return read;
@@ -230,10 +266,12 @@ size_t CurlSession::discard(char*, size_t size, size_t count, void*) {
 }
 
 size_t CurlSession::collect(char* data, size_t size, size_t count, void* userp) {
-    auto* session = static_cast<CurlSession*>(userp);
-    if (session->listing) {
+    CurlTransfer* transfer = running(userp);
+    if (transfer && transfer->body) {
+        if (transfer->bodyLimit != 0 && transfer->body->size() + size * count > transfer->bodyLimit)
+            return 0;
         try {
-            session->listing->append(data, size * count);
+            transfer->body->append(data, size * count);
         } catch (...) {
             return 0;
         }
@@ -241,26 +279,37 @@ size_t CurlSession::collect(char* data, size_t size, size_t count, void* userp) 
     return size * count;
 }
 
-int CurlSession::onProgress(void* userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+int CurlSession::onProgress(void* userp, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     auto* session = static_cast<CurlSession*>(userp);
+    if (!session->current)
+        return 0;
+    CurlTransfer& transfer = *session->current;
+    const auto now = std::chrono::steady_clock::now();
+    if (sent > transfer.sentSoFar || received > transfer.receivedSoFar) {
+        transfer.sentSoFar = std::max(sent, transfer.sentSoFar);
+        transfer.receivedSoFar = std::max(received, transfer.receivedSoFar);
+        transfer.lastMoved = now;
+    }
+    // curl may run parts of an exchange inside one call where only this callback runs.
+    if (session->stalledNow(transfer))
+        return 1;
     try {
-        if (!session->progress || sent <= session->reported) {
+        if (!transfer.progress || sent <= transfer.reported) {
             // curl awaits an FTP store's final reply, and runs parts of the SSH exchange, inside
             // one call, where only this callback runs: the caller is serviced from here too, at
             // the pace of the waiting slices.
-            const auto now = std::chrono::steady_clock::now();
             if (session->waiting && now - session->lastWaited >= std::chrono::milliseconds(kWaitSliceMs)) {
                 session->lastWaited = now;
                 session->waiting();
             }
             return 0;
         }
-        session->reported = sent;
-        if (*session->progress)
-            (*session->progress)(static_cast<std::int64_t>(sent));
+        transfer.reported = sent;
+        if (*transfer.progress)
+            (*transfer.progress)(static_cast<std::int64_t>(sent));
     } catch (...) {
         // Exceptions must not cross curl's C frames: park it and abort the transfer.
-        session->callbackError = std::current_exception();
+        transfer.callbackError = std::current_exception();
         return 1;
     }
     return 0;

@@ -28,12 +28,18 @@ int replyCode(const std::string& reply) {
 } // namespace
 
 struct FtpClient::Session : CurlSession {
-    explicit Session(FtpSettings s) : settings(std::move(s)) { handle(); }
+    explicit Session(FtpSettings s) : settings(std::move(s)) {
+        host = settings.host;
+        stallLimit = settings.replyTimeout;
+        handle();
+    }
 
     FtpSettings settings;
     FtpReplies replies;
-    // Whether the server took AUTH on the connection last opened.
-    bool tlsTaken = false;
+    // Whether the server took AUTH TLS, and then PROT P, on the connection last opened: with only
+    // the first the file would go in clear text.
+    bool authTaken = false;
+    bool protTaken = false;
 
     void configure(CurlHandle& h) override {
         h.set(CURLOPT_PROTOCOLS_STR, "ftp");
@@ -75,7 +81,7 @@ struct FtpClient::Session : CurlSession {
     std::string url(std::string_view path) const { return ftpUrl(settings.host, settings.port, path); }
 
     // A request with no body on the root folder (so no CWD), sending commands after the login.
-    CURLcode command(std::initializer_list<std::string> lines) {
+    CURLcode command(std::initializer_list<std::string> lines, CurlTransfer& transfer) {
         CurlHandle& h = handle();
         CurlList list;
         for (const std::string& line : lines) {
@@ -86,16 +92,32 @@ struct FtpClient::Session : CurlSession {
             list.reset(longer);
         }
         h.set(CURLOPT_QUOTE, list.get());
-        const ScopeExit reset([&h] { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); });
-        return withoutBody(h, url("/"));
+        const ScopeExit reset([this] { unset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); });
+        return withoutBody(url("/"), transfer);
     }
 
-    FtpError failure(CURLcode code) const {
+    TransferError failure(CURLcode code, const CurlTransfer& transfer) const {
         if (std::optional<std::string> refusal = replies.refusal())
-            return FtpError(*refusal, code, replyCode(*refusal));
+            return TransferError(where(transfer) + *refusal, code, replyCode(*refusal));
         if (std::string text = curl ? curl->errorText() : std::string(); !text.empty())
-            return FtpError(text, code, 0);
-        return FtpError(curl_easy_strerror(code), code, 0);
+            return TransferError(where(transfer) + text, code, 0);
+        return TransferError(where(transfer) + curl_easy_strerror(code), code, 0);
+    }
+
+    // Whether a file is there: SIZE, or the listing where the server knows no SIZE.
+    bool exists(const std::string& path) {
+        CurlTransfer transfer(path);
+        const CURLcode code = withoutBody(url(path), transfer);
+        if (code == CURLE_OK)
+            return true;
+        if (replies.lastCommand() != "SIZE" || (replies.code() != 500 && replies.code() != 502))
+            return false;
+        const size_t slash = path.rfind('/');
+        std::vector<std::string> names;
+        CurlTransfer listing(path.substr(0, slash + 1));
+        if (listNames(url(listing.path), listing, names) != CURLE_OK)
+            return false;
+        return std::find(names.begin(), names.end(), path.substr(slash + 1)) != names.end();
     }
 
     static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* userp) {
@@ -107,8 +129,13 @@ struct FtpClient::Session : CurlSession {
             } else if (type == CURLINFO_HEADER_IN) {
                 replies.received(std::string_view(data, size));
                 // curl asks AUTH TLS, then AUTH SSL, before it logs in; the last answer decides.
-                if (replies.lastCommand() == "AUTH" && replies.answered())
-                    session->tlsTaken = replies.code() < 400;
+                // PROT P comes after the login.
+                if (replies.lastCommand() == "AUTH" && replies.answered()) {
+                    session->authTaken = replies.code() < 400;
+                    session->protTaken = false;
+                } else if (replies.lastCommand() == "PROT" && replies.answered()) {
+                    session->protTaken = replies.code() < 400;
+                }
             }
         } catch (...) {
             // Only bookkeeping for messages is lost; the transfer itself is not affected.
@@ -130,62 +157,89 @@ FtpClient::Session& FtpClient::session() {
 
 void FtpClient::connect() {
     Session& s = session();
-    CurlHandle& h = s.handle();
     // A request for the root folder with no body: curl connects, logs in and keeps the connection
     // for the next request. The root is given as an absolute path so that no CWD is sent.
-    if (const CURLcode code = s.withoutBody(h, s.url("/")); code != CURLE_OK)
-        throw s.failure(code);
+    CurlTransfer transfer;
+    if (const CURLcode code = s.withoutBody(s.url("/"), transfer); code != CURLE_OK)
+        throw s.failure(code, transfer);
 }
 
 void FtpClient::store(const std::string& localPath, const std::string& remotePath, const Progress& progress) {
     Session& s = session();
-    if (const CURLcode code = s.storeFile(s.handle(), localPath, s.url(remotePath), progress); code != CURLE_OK)
-        throw s.failure(code);
+    CurlTransfer transfer(remotePath);
+    if (const CURLcode code = s.storeFile(localPath, s.url(remotePath), transfer, progress); code != CURLE_OK)
+        throw s.failure(code, transfer);
 }
 
 std::optional<std::int64_t> FtpClient::remoteSize(const std::string& remotePath) {
     Session& s = session();
-    CurlHandle& h = s.handle();
-    // A request for the file with no body: curl asks SIZE (and MDTM) and transfers nothing.
-    const CURLcode code = s.withoutBody(h, s.url(remotePath));
+    // A request for the file with no body: curl asks SIZE and transfers nothing.
+    CurlTransfer transfer(remotePath);
+    const CURLcode code = s.withoutBody(s.url(remotePath), transfer);
     if (code != CURLE_OK) {
         // A server that knows no SIZE (500, 502) is taken at its word for the store.
         if (s.replies.lastCommand() == "SIZE" && (s.replies.code() == 500 || s.replies.code() == 502))
             return std::nullopt;
-        throw s.failure(code);
+        throw s.failure(code, transfer);
     }
-    return CurlSession::contentLength(h);
+    return s.contentLength();
+}
+
+std::optional<std::int64_t> FtpClient::remoteTime(const std::string& remotePath) {
+    Session& s = session();
+    CurlTransfer transfer(remotePath);
+    const CURLcode code = s.withoutBody(s.url(remotePath), transfer, true);
+    if (code != CURLE_OK) {
+        if ((s.replies.lastCommand() == "MDTM" || s.replies.lastCommand() == "SIZE") &&
+            (s.replies.code() == 500 || s.replies.code() == 502))
+            return std::nullopt;
+        throw s.failure(code, transfer);
+    }
+    return s.fileTime();
+}
+
+std::string FtpClient::read(const std::string& remotePath, std::size_t limit) {
+    Session& s = session();
+    CurlTransfer transfer(remotePath);
+    std::string text;
+    if (const CURLcode code = s.readFile(s.url(remotePath), transfer, text, limit); code != CURLE_OK)
+        throw s.failure(code, transfer);
+    return text;
 }
 
 void FtpClient::rename(const std::string& from, const std::string& to) {
     Session& s = session();
-    const CURLcode code = s.command({"RNFR " + from, "RNTO " + to});
+    CurlTransfer transfer(from);
+    const CURLcode code = s.command({"RNFR " + from, "RNTO " + to}, transfer);
     if (code == CURLE_OK)
         return;
-    FtpError error = s.failure(code);
-    if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO")
+    TransferError error = s.failure(code, transfer);
+    // Only a refusal because `to` is taken calls for the swap: a 550 ("file unavailable", as
+    // servers that will not rename onto a file answer) while `to` is there. A name rule (553),
+    // a quota or a 450 is the failure it is.
+    if (code == CURLE_QUOTE_ERROR && s.replies.lastCommand() == "RNTO" && error.reply() == 550 && s.exists(to))
         throw RenameRefused(error.what(), error.code(), error.reply());
     throw error;
 }
 
 void FtpClient::remove(const std::string& remotePath) {
     Session& s = session();
-    if (const CURLcode code = s.command({"DELE " + remotePath}); code != CURLE_OK)
-        throw s.failure(code);
+    CurlTransfer transfer(remotePath);
+    if (const CURLcode code = s.command({"DELE " + remotePath}, transfer); code != CURLE_OK)
+        throw s.failure(code, transfer);
 }
 
 std::vector<std::string> FtpClient::list(const std::string& folder) {
     Session& s = session();
     std::vector<std::string> names;
-    if (const CURLcode code =
-            s.listNames(s.handle(), s.url(folder.empty() || folder.back() != '/' ? folder + '/' : folder), names);
-        code != CURLE_OK)
-        throw s.failure(code);
+    CurlTransfer transfer(folder.empty() || folder.back() != '/' ? folder + '/' : folder);
+    if (const CURLcode code = s.listNames(s.url(transfer.path), transfer, names); code != CURLE_OK)
+        throw s.failure(code, transfer);
     return names;
 }
 
 bool FtpClient::encrypted() const {
-    return session_ && session_->tlsTaken;
+    return session_ && session_->authTaken && session_->protTaken;
 }
 
 void FtpClient::setWaiting(Waiting waiting) {
@@ -196,16 +250,17 @@ void FtpClient::quit() {
     Session& s = session();
     // curl says QUIT when it closes a connection; this empty request is the last on it, so the
     // replies still reach our debug stream.
-    const CURLcode code = s.lastRequest(kConnectionGone, [&s](CurlHandle& h) { return s.withoutBody(h, s.url("/")); });
+    CurlTransfer transfer;
+    const CURLcode code = s.lastRequest(kConnectionGone, [&] { return s.withoutBody(s.url("/"), transfer); });
     if (code != CURLE_OK)
-        throw s.failure(code);
+        throw s.failure(code, transfer);
     const FtpReplies& replies = s.replies;
     if (replies.lastCommand() != "QUIT")
         throw Error(kConnectionGone, code);
     if (!replies.answered())
         throw Error(kQuitUnanswered, code);
     if (replies.code() >= 400)
-        throw Error(replies.text(), code);
+        throw Error(s.where(transfer) + replies.text(), code);
 }
 
 void FtpClient::close() noexcept {

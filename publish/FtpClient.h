@@ -33,16 +33,16 @@ struct FtpSettings {
     std::chrono::seconds retryWait{30};
     // The most bytes a second the store sends, in KB/s (1024 bytes); 0: no limit.
     std::int64_t maxRate = 0;
+    // Whether the upload refuses a folder whose owner file names another company.
+    bool ownerCheck = true;
 };
-
-// FTP's failures are the upload's.
-using FtpError = TransferError;
 
 // One FTP session with the publishing server: passive mode over IPv4, no proxy, binary transfers,
 // files stored under their full remote path without walking folders.
 //
-// Every failure throws vela::Error. Its text is the server's reply when the server refused
-// something ("530 Login incorrect."), else curl's own description; its code is the CURLcode.
+// Every failure throws vela::Error; those of the server or the network a TransferError naming the
+// server and the path, then the server's reply when the server refused something ("530 Login
+// incorrect."), else curl's own description; its code is the CURLcode.
 // Not for use from more than one thread, nor again from inside its own progress callback.
 class FtpClient final : public UploadTransport {
 public:
@@ -56,14 +56,18 @@ public:
     // As UploadTransport says; what FTP adds:
     // - store() sends STOR (never an append or a resume) of the full path, without CWD;
     // - remoteSize() asks SIZE; a server that knows no SIZE tells nothing;
-    // - rename() sends RNFR and RNTO, and throws RenameRefused when only RNTO was refused;
-    // - list() asks NLST; encrypted() is false when tls=try went on in clear text;
+    // - remoteTime() asks MDTM; read() RETR;
+    // - rename() sends RNFR and RNTO, and throws RenameRefused when RNTO was refused with 550 and
+    //   SIZE or the listing finds `to`;
+    // - list() asks NLST; encrypted() is true only when the server took both AUTH TLS and PROT P;
     // - quit() throws when the server does not acknowledge the QUIT; close() still lets curl say
     //   QUIT, waiting at most the reply timeout; abort() resets the sockets, which also ends a
     //   transfer the server is still reading.
     void connect() override;
     void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) override;
     std::optional<std::int64_t> remoteSize(const std::string& remotePath) override;
+    std::optional<std::int64_t> remoteTime(const std::string& remotePath) override;
+    std::string read(const std::string& remotePath, std::size_t limit) override;
     void rename(const std::string& from, const std::string& to) override;
     void remove(const std::string& remotePath) override;
     std::vector<std::string> list(const std::string& folder) override;

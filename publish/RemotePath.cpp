@@ -49,9 +49,9 @@ std::string remotePath(std::string_view tradeName) {
 
 void checkRemoteFolder(std::string_view tradeName) {
     const std::string folder = folderBytes(tradeName);
-    const bool unsafe = folder == "." || folder == ".." || std::any_of(folder.begin(), folder.end(), [](char c) {
-                            return c == '/' || c == '\\' || isControl(c);
-                        });
+    const bool unsafe =
+        folder.empty() || folder == "." || folder == ".." ||
+        std::any_of(folder.begin(), folder.end(), [](char c) { return c == '/' || c == '\\' || isControl(c); });
     if (unsafe)
         throw Error("Pasta remota inválida: " + cp1252::toUtf8(folder));
 }

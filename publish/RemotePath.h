@@ -18,7 +18,7 @@ std::string remotePath(std::string_view tradeName);
 
 // Throws vela::Error("Pasta remota inválida: " + folder) when the folder could leave
 // "/www/downloads/" or cannot be sent in an FTP command: it holds '/', '\' or a control character
-// (C0, DEL or C1), or is "." or "..". The empty folder passes.
+// (C0, DEL or C1), or is "." or "..", or is empty (a blank trade name: no device looks there).
 void checkRemoteFolder(std::string_view tradeName);
 
 } // namespace vela

@@ -6,15 +6,18 @@
 #include "publish/CurlSession.h"
 #include "publish/FtpUrl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vela {
 namespace {
@@ -34,6 +37,67 @@ void checkReadable(const std::string& path) {
     const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file)
         throw fileError("open", path, errno);
+}
+
+// How early a key type goes in the known_hosts curl reads: curl makes libssh2 ask the server for
+// the type of the first entry for the host alone, and for an RSA key that is "ssh-rsa" (SHA-1),
+// which OpenSSH 8.8 and later refuse ("Unable to exchange encryption keys"); ssh-keyscan writes the
+// RSA line first. Any other type the file holds goes first, RSA only where nothing else is there.
+constexpr int kLastRank = 3;
+
+int typeRank(std::string_view line) {
+    size_t at = line.find_first_not_of(" \t");
+    if (at == std::string_view::npos || line[at] == '#')
+        return 2;
+    // [@marker] hosts type key [comment]
+    int field = line[at] == '@' ? 2 : 1;
+    for (; field > 0 && at != std::string_view::npos; --field) {
+        at = line.find_first_of(" \t", at);
+        if (at != std::string_view::npos)
+            at = line.find_first_not_of(" \t", at);
+    }
+    if (at == std::string_view::npos)
+        return 2;
+    const std::string_view type = line.substr(at, line.find_first_of(" \t", at) - at);
+    if (type == "ssh-ed25519")
+        return 0;
+    if (type.starts_with("ecdsa-"))
+        return 1;
+    if (type == "ssh-rsa")
+        return kLastRank;
+    return 2;
+}
+
+// The known_hosts file with its lines in that order, as a file of this process only.
+UniqueFd reorderedKnownHosts(const std::string& path) {
+    const UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in)
+        throw fileError("open", path, errno);
+    std::string bytes;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(in.get(), chunk, sizeof chunk)) != 0;) {
+        if (n < 0 && errno != EINTR)
+            throw fileError("read", path, errno);
+        if (n > 0)
+            bytes.append(chunk, static_cast<size_t>(n));
+    }
+    std::vector<std::string> lines;
+    for (size_t from = 0; from < bytes.size();) {
+        const size_t end = std::min(bytes.find('\n', from), bytes.size());
+        lines.push_back(bytes.substr(from, end - from));
+        from = end + 1;
+    }
+    // Rank by rank, each in the file's order (no std::stable_sort: its buffer would make the
+    // program carry a copy of libstdc++'s std::nothrow, which the window's library cannot bind to).
+    std::string text;
+    for (int rank = 0; rank <= kLastRank; ++rank)
+        for (const std::string& line : lines)
+            if (typeRank(line) == rank)
+                text += line + "\n";
+    UniqueFd copy(::memfd_create("known_hosts", MFD_CLOEXEC));
+    if (!copy || !writeAll(copy.get(), text))
+        throw fileError("copy", path, errno);
+    return copy;
 }
 
 // A path argument of curl's SFTP quote commands, quoted so that blanks and quotes survive.
@@ -97,9 +161,14 @@ std::string sshFingerprint(const unsigned char* key, std::size_t length) {
 }
 
 struct SftpClient::Session : CurlSession {
-    explicit Session(SftpSettings s) : settings(std::move(s)) {}
+    explicit Session(SftpSettings s) : settings(std::move(s)) {
+        host = settings.host;
+        stallLimit = settings.replyTimeout;
+    }
 
     SftpSettings settings;
+    // The known_hosts curl reads: the setting's file, its key types reordered.
+    UniqueFd knownHostsCopy;
     // The fingerprint setting as ssh-keygen prints it; empty when not given.
     std::string expectedHostKey;
     // Why the host key was refused, for a message better than curl's.
@@ -127,7 +196,8 @@ struct SftpClient::Session : CurlSession {
         // curl checks nothing unless told to. With a known_hosts file it matches the key and asks
         // us; without one it hands us the key. Either way the decision, and its message, are ours.
         if (!settings.knownHosts.empty()) {
-            h.set(CURLOPT_SSH_KNOWNHOSTS, settings.knownHosts.c_str());
+            knownHostsCopy = reorderedKnownHosts(settings.knownHosts);
+            h.set(CURLOPT_SSH_KNOWNHOSTS, ("/proc/self/fd/" + std::to_string(knownHostsCopy.get())).c_str());
             h.set(CURLOPT_SSH_KEYFUNCTION, &Session::onKnownHost);
             h.set(CURLOPT_SSH_KEYDATA, this);
         } else {
@@ -184,24 +254,30 @@ struct SftpClient::Session : CurlSession {
                       std::string(path));
     }
 
-    CURLcode command(const std::string& line) {
+    CURLcode command(const std::string& line, CurlTransfer& transfer) {
         CurlHandle& h = handle();
         CurlList list(curl_slist_append(nullptr, line.c_str()));
         if (!list)
             throw Error("curl_slist_append failed", CURLE_OUT_OF_MEMORY);
         h.set(CURLOPT_QUOTE, list.get());
-        const ScopeExit reset([&h] { h.reset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); });
-        return withoutBody(h, url("/"));
+        const ScopeExit reset([this] { unset(CURLOPT_QUOTE, static_cast<curl_slist*>(nullptr)); });
+        return withoutBody(url("/"), transfer);
     }
 
     // A refused host key is ours to report and no new try cures it; what the server or the
     // network did is a TransferError, which a new try may.
-    [[noreturn]] void fail(CURLcode code) const {
+    [[noreturn]] void fail(CURLcode code, const CurlTransfer& transfer) const {
         if (!hostKeyProblem.empty())
             throw Error(hostKeyProblem, code);
         if (std::string text = curl ? curl->errorText() : std::string(); !text.empty())
-            throw TransferError(text, code, 0);
-        throw TransferError(curl_easy_strerror(code), code, 0);
+            throw TransferError(where(transfer) + text, code, 0);
+        throw TransferError(where(transfer) + curl_easy_strerror(code), code, 0);
+    }
+
+    // Parks an exception thrown in a callback of curl's for the request running.
+    void park() noexcept {
+        if (current)
+            current->callbackError = std::current_exception();
     }
 
     // Whether the key offered, with this fingerprint, may be trusted; else why not.
@@ -223,7 +299,7 @@ struct SftpClient::Session : CurlSession {
             const std::string offered = sshFingerprint(reinterpret_cast<const unsigned char*>(key), length);
             return session->trusted(offered, {}) ? CURLKHMATCH_OK : CURLKHMATCH_MISMATCH;
         } catch (...) {
-            session->callbackError = std::current_exception();
+            session->park();
             return CURLKHMATCH_MISMATCH;
         }
     }
@@ -243,7 +319,7 @@ struct SftpClient::Session : CurlSession {
                 verdict = ", que não consta em " + file + ".";
             return session->trusted(offered, verdict) ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
         } catch (...) {
-            session->callbackError = std::current_exception();
+            session->park();
             return CURLKHSTAT_REJECT;
         }
     }
@@ -262,35 +338,54 @@ SftpClient::Session& SftpClient::session() {
 
 void SftpClient::connect() {
     Session& s = session();
-    CurlHandle& h = s.handle();
     // The root folder opened and nothing read: curl connects, checks the host key, logs in and
     // keeps the connection.
-    if (const CURLcode code = s.withoutBody(h, s.url("/")); code != CURLE_OK)
-        s.fail(code);
+    CurlTransfer transfer;
+    if (const CURLcode code = s.withoutBody(s.url("/"), transfer); code != CURLE_OK)
+        s.fail(code, transfer);
 }
 
 void SftpClient::store(const std::string& localPath, const std::string& remotePath, const Progress& progress) {
     Session& s = session();
-    if (const CURLcode code = s.storeFile(s.handle(), localPath, s.url(remotePath), progress); code != CURLE_OK)
-        s.fail(code);
+    CurlTransfer transfer(remotePath);
+    if (const CURLcode code = s.storeFile(localPath, s.url(remotePath), transfer, progress); code != CURLE_OK)
+        s.fail(code, transfer);
 }
 
 std::optional<std::int64_t> SftpClient::remoteSize(const std::string& remotePath) {
     Session& s = session();
-    CurlHandle& h = s.handle();
     // Opening the file without reading it: curl asks its attributes, the size among them.
-    if (const CURLcode code = s.withoutBody(h, s.url(remotePath)); code != CURLE_OK)
-        s.fail(code);
-    return CurlSession::contentLength(h);
+    CurlTransfer transfer(remotePath);
+    if (const CURLcode code = s.withoutBody(s.url(remotePath), transfer); code != CURLE_OK)
+        s.fail(code, transfer);
+    return s.contentLength();
+}
+
+std::optional<std::int64_t> SftpClient::remoteTime(const std::string& remotePath) {
+    Session& s = session();
+    CurlTransfer transfer(remotePath);
+    if (const CURLcode code = s.withoutBody(s.url(remotePath), transfer, true); code != CURLE_OK)
+        s.fail(code, transfer);
+    return s.fileTime();
+}
+
+std::string SftpClient::read(const std::string& remotePath, std::size_t limit) {
+    Session& s = session();
+    CurlTransfer transfer(remotePath);
+    std::string text;
+    if (const CURLcode code = s.readFile(s.url(remotePath), transfer, text, limit); code != CURLE_OK)
+        s.fail(code, transfer);
+    return text;
 }
 
 void SftpClient::rename(const std::string& from, const std::string& to) {
     Session& s = session();
-    const CURLcode code = s.command("rename " + s.commandPath(from) + " " + s.commandPath(to));
+    CurlTransfer transfer(from);
+    const CURLcode code = s.command("rename " + s.commandPath(from) + " " + s.commandPath(to), transfer);
     if (code == CURLE_OK)
         return;
     try {
-        s.fail(code);
+        s.fail(code, transfer);
     } catch (const TransferError& error) {
         if (code != CURLE_QUOTE_ERROR)
             throw;
@@ -298,8 +393,9 @@ void SftpClient::rename(const std::string& from, const std::string& to) {
         // that case from the others.
         bool targetExists = false;
         try {
-            targetExists = s.withoutBody(s.handle(), s.url(to)) == CURLE_OK;
-        } catch (const Error&) {
+            CurlTransfer question(to);
+            targetExists = s.withoutBody(s.url(to), question) == CURLE_OK;
+        } catch (const TransferError&) {
             // The rename's own error says more than the question's.
         }
         if (targetExists)
@@ -310,18 +406,18 @@ void SftpClient::rename(const std::string& from, const std::string& to) {
 
 void SftpClient::remove(const std::string& remotePath) {
     Session& s = session();
-    if (const CURLcode code = s.command("rm " + s.commandPath(remotePath)); code != CURLE_OK)
-        s.fail(code);
+    CurlTransfer transfer(remotePath);
+    if (const CURLcode code = s.command("rm " + s.commandPath(remotePath), transfer); code != CURLE_OK)
+        s.fail(code, transfer);
 }
 
 std::vector<std::string> SftpClient::list(const std::string& folder) {
     Session& s = session();
     std::vector<std::string> names;
     // A URL that ends in '/' names a folder, which curl lists; with DIRLISTONLY, names alone.
-    if (const CURLcode code =
-            s.listNames(s.handle(), s.url(folder.empty() || folder.back() != '/' ? folder + '/' : folder), names);
-        code != CURLE_OK)
-        s.fail(code);
+    CurlTransfer transfer(folder.empty() || folder.back() != '/' ? folder + '/' : folder);
+    if (const CURLcode code = s.listNames(s.url(transfer.path), transfer, names); code != CURLE_OK)
+        s.fail(code, transfer);
     return names;
 }
 
@@ -336,9 +432,10 @@ void SftpClient::setWaiting(Waiting waiting) {
 void SftpClient::quit() {
     Session& s = session();
     // A harmless command, the last on the open connection, which curl then ends properly.
-    if (const CURLcode code = s.lastRequest(kConnectionGone, [&s](CurlHandle&) { return s.command("pwd"); });
+    CurlTransfer transfer;
+    if (const CURLcode code = s.lastRequest(kConnectionGone, [&] { return s.command("pwd", transfer); });
         code != CURLE_OK)
-        s.fail(code);
+        s.fail(code, transfer);
 }
 
 void SftpClient::close() noexcept {

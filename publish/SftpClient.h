@@ -37,6 +37,8 @@ struct SftpSettings {
     int retries = 0;
     std::chrono::seconds retryWait{30};
     std::int64_t maxRate = 0;
+    // Whether the upload refuses a folder whose owner file names another company.
+    bool ownerCheck = true;
 };
 
 // One SFTP session with the publishing server, over libcurl's SSH. The server's host key is
@@ -65,6 +67,8 @@ public:
     void connect() override;
     void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) override;
     std::optional<std::int64_t> remoteSize(const std::string& remotePath) override;
+    std::optional<std::int64_t> remoteTime(const std::string& remotePath) override;
+    std::string read(const std::string& remotePath, std::size_t limit) override;
     void rename(const std::string& from, const std::string& to) override;
     void remove(const std::string& remotePath) override;
     std::vector<std::string> list(const std::string& folder) override;

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace vela {
 
@@ -40,12 +41,15 @@ struct UploadResult {
     double seconds = 0; // the transfer of the file, from the STOR to its last byte acknowledged
 };
 
-// The file lands under a name of the run's own beside the published one, "BANCODADOS.gdb.<pid>.part"
-// ("BANCODADOS.gdb.<pid>-<try>.part" from a second try on), and is renamed onto it once complete, so
-// a device never downloads half a database. Where the server will not rename onto an existing
-// file, the published one steps aside under "BANCODADOS.gdb.<pid>.old" meanwhile.
+// The file lands under a name of the run's own beside the published one,
+// "BANCODADOS.gdb.<host>-<pid>-<random>.part" (with "-<try>" before ".part" from a second try on;
+// see TemporaryName.h), and is renamed onto it once complete, so a device never downloads half a
+// database. Where the server will not rename onto an existing file, the published one steps aside
+// under the same name with ".old" meanwhile.
 inline constexpr std::string_view kTemporarySuffix = ".part";
 inline constexpr std::string_view kAsideSuffix = ".old";
+// Beside the database, the company the folder belongs to: "BANCODADOS.gdb.empresa".
+inline constexpr std::string_view kOwnerSuffix = ".empresa";
 
 // Step 2: sends the mobile database to the company's folder on the publishing server, over FTP or
 // SFTP alike. In stages,
@@ -59,13 +63,17 @@ public:
     void measure();
     // Connects and logs in, trying again as the settings allow.
     void connect();
-    // tradeName: the company's NOMEFANTASIA, Windows-1252. Deletes what earlier runs left under
-    // temporary names, stores the file under the run's own, checks its size where the server tells
-    // it, puts it in place of the published file, quits and logs "Exportação Concluída.". A failure
-    // that a new try could cure starts one, as the settings allow. A failure after the store began
-    // deletes the temporary file, as far as the server lets it, before it comes out; the folder
-    // always keeps a whole database under the published name.
-    UploadResult send(std::string_view tradeName);
+    // tradeName: the company's NOMEFANTASIA, Windows-1252; tid: its TID. In the company's folder:
+    // fails before anything is stored when the owner file names another company (unless the owner
+    // check is off), puts back a published file a killed swap left aside, writes the owner file,
+    // deletes what other runs left under temporary names where they cannot be live uploads, stores
+    // the file under the run's own name, checks its size where the server tells it, puts it in
+    // place of the published file, quits and logs "Exportação Concluída.". A failure that a new try
+    // could cure starts one, as the settings allow. A failure after the store began deletes the
+    // temporary file, as far as the server lets it, before it comes out; the folder always keeps a
+    // whole database under the published name. Once the new file is in place the upload is done:
+    // a stop that comes later (or was held by the swap) is not this step's failure.
+    UploadResult send(std::string_view tradeName, std::int64_t tid);
     // Drops the connection, for a caller that gives up after connect().
     void close() noexcept;
 
@@ -76,24 +84,36 @@ private:
     // which only its time limit ends; during the swap a stop is held until the swap has ended.
     void whileWaiting();
 
-    UploadResult attempt(const std::string& target);
+    struct Folder;
+    UploadResult attempt(const Folder& folder);
     void reportSent(std::int64_t bytesSoFar);
     void publish(const std::string& temporary, const std::string& aside, const std::string& target);
-    void removeLeftovers(const std::string& target);
+    bool checkOwner(const Folder& folder);
+    bool restoreAside(const Folder& folder, const std::vector<std::string>& names);
+    std::optional<std::int64_t> writeOwner(const Folder& folder, bool current);
+    void removeLeftovers(const Folder& folder, const std::vector<std::string>& names, bool published,
+                         std::optional<std::int64_t> serverNow);
+    std::optional<std::int64_t> timeOf(const std::string& remotePath);
     void discard(const std::string& temporary) noexcept;
     bool cleanUp(const std::function<void()>& work) noexcept;
     bool finalNameTaken(const std::string& target) noexcept;
     bool beginNewTry(const TransferError& failure);
     std::string runName(const std::string& target, std::string_view suffix) const;
+    std::string where(const std::string& remotePath) const;
 
     UploadHost& host_;
     UploadSettings settings_;
+    std::string server_;
+    bool ownerCheck_ = true;
     int retries_ = 0;
     std::chrono::seconds retryWait_{};
     std::string local_;
     std::int64_t size_ = 0;
     int try_ = 1;
+    std::chrono::seconds replyTimeout_{};
     bool holdStops_ = false;
+    std::chrono::steady_clock::time_point swapUntil_;
+    bool stopTaken_ = false; // the held stop came out when the swap's deadline passed
     std::exception_ptr heldStop_;
     std::optional<std::chrono::steady_clock::time_point> cleanupUntil_;
     bool cleanupTimedOut_ = false;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -10,7 +11,9 @@
 
 namespace vela {
 
-// A failed request to the publishing server, over FTP or SFTP. code() is the CURLcode; reply() the
+// A failed request to the publishing server, over FTP or SFTP. Its text names the server and the
+// remote path before the server's or curl's own words ("ftp.example.com: /www/downloads/Bela/
+// BANCODADOS.gdb.x.part: 550 No such file or directory."). code() is the CURLcode; reply() the
 // code of an FTP server's refusal ("530 Login incorrect." gives 530), 0 when no server refused
 // anything or the protocol has no reply codes (SFTP).
 class TransferError : public Error {
@@ -55,7 +58,13 @@ public:
     virtual void store(const std::string& localPath, const std::string& remotePath, const Progress& progress) = 0;
     // The size of a stored file, or nothing when the server does not tell sizes.
     virtual std::optional<std::int64_t> remoteSize(const std::string& remotePath) = 0;
-    // Throws RenameRefused when the server refused because `to` exists.
+    // When a file was last written, in seconds since 1970 by the server's clock, or nothing when
+    // the server does not tell.
+    virtual std::optional<std::int64_t> remoteTime(const std::string& remotePath) = 0;
+    // The bytes of a small remote file; more than limit bytes fail.
+    virtual std::string read(const std::string& remotePath, std::size_t limit) = 0;
+    // Throws RenameRefused when the server refused and `to` exists; any other refusal is the
+    // TransferError it is.
     virtual void rename(const std::string& from, const std::string& to) = 0;
     virtual void remove(const std::string& remotePath) = 0;
     // The names in a remote folder, without their folder.

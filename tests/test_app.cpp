@@ -368,7 +368,7 @@ TEST(App, SettingsThatCannotBeTrustedFailBeforeAnyFileChanges) {
         EXPECT_FALSE(fs::exists(in.logPath())) << c.name;
         EXPECT_EQ(std::distance(fs::directory_iterator(in.mobileFolder + "/Banco"), fs::directory_iterator()), 1)
             << c.name << ": only the template";
-        EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads())) << c.name;
+        EXPECT_TRUE(fs::is_empty(in.ftpServer->downloads() / vela::test::kTestCompany)) << c.name;
     }
     // No case got as far as the server.
     EXPECT_EQ(countLines(in.ftpServer->stopAndReadLog(), "USER "), 0);

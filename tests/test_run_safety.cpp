@@ -64,7 +64,8 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 bool receiving(const fs::path& folder) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && entry.file_size(ec) > 0)
+        if (entry.is_regular_file(ec) && entry.file_size(ec) > 0 &&
+            entry.path().string().find(".empresa") == std::string::npos)
             return true;
     return false;
 }
@@ -297,8 +298,10 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
         EXPECT_EQ(record["exit_status"].toInt(), 1);
         EXPECT_EQ(record["step"].toInt(), c.duringUpload ? 2 : 1);
         EXPECT_EQ(record["message"].toString(), "Execu\u00e7\u00e3o interrompida.");
-        // Nothing was published, and the temporary files are gone.
-        EXPECT_EQ(names(folder), std::set<std::string>{});
+        // Nothing was published (the folder is claimed for the company), and the temporary files
+        // are gone.
+        EXPECT_EQ(names(folder),
+                  c.duringUpload ? std::set<std::string>{"BANCODADOS.gdb.empresa"} : std::set<std::string>{});
         EXPECT_FALSE(building(in));
         EXPECT_EQ(fs::exists(in.mobilePath), c.duringUpload);
     }
@@ -358,7 +361,7 @@ TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
     // maquinas.txt leads to the back-office database; the configured path names nothing.
     Installation in;
     in.startFtp({"--make-folders"});
-    in.createSource(kStates);
+    in.createSource(kCompany + kStates);
     fs::create_directory(in.dir / "dados");
     fs::rename(in.sourcePath, in.dir / "dados/BANCODADOS.FDB");
     writeFile(in.dir / "maquinas.txt", "present");

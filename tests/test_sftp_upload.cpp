@@ -10,8 +10,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <spawn.h>
@@ -34,7 +34,7 @@ const std::string kDone = "Exporta\xe7\xe3o Conclu\xed"
 bool temporaryIn(const fs::path& folder) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.path().extension() == ".part")
+        if (entry.path().extension() == ".part" && !contains(entry.path().string(), ".empresa."))
             return true;
     return false;
 }
@@ -101,7 +101,7 @@ TEST_F(SftpRun, PublishesByteForByteThroughTheSwapAndNeverShowsHalfAFile) {
     EXPECT_EQ(readFile(published()), local);
     EXPECT_TRUE(sawTemporary); // else the upload was too quick to tell anything
     EXPECT_EQ(seen, (std::set<size_t>{std::hash<std::string>{}(kPrevious), std::hash<std::string>{}(local)}));
-    EXPECT_EQ(names(folder_), std::set<std::string>{"BANCODADOS.gdb"});
+    EXPECT_EQ(names(folder_), (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.empresa"}));
 
     // The same lines as over FTP: the growing byte counts, then the closing line.
     std::vector<std::string> lines = logLines(in_.log());
@@ -111,8 +111,8 @@ TEST_F(SftpRun, PublishesByteForByteThroughTheSwapAndNeverShowsHalfAFile) {
 }
 
 TEST_F(SftpRun, AnUncheckedOrWrongHostKeyFailsStep2BeforeAnyUpload) {
-    const std::string offered = "[127.0.0.1]:" + std::to_string(server_->port()) + " oferece " +
-                                server_->hostKeyFingerprint();
+    const std::string offered =
+        "[127.0.0.1]:" + std::to_string(server_->port()) + " oferece " + server_->hostKeyFingerprint();
     const std::string other = fingerprintOf(server_->makeKey("other_key") + ".pub");
     for (const std::string& keys : {std::string(), "host_key_sha256=" + other + "\n"}) {
         SCOPED_TRACE(keys);
@@ -160,11 +160,15 @@ TEST_F(SftpRun, AStopMidUploadLeavesTheOldFileAndNoTemporaryOne) {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!temporaryIn(folder_) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
+    // The server stops answering mid-store, and the run is stopped meanwhile.
+    server_->freezeSessions(true);
     ::kill(pid, SIGTERM);
+    const auto stopped = std::chrono::steady_clock::now();
     int status = 0;
     ::waitpid(pid, &status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 10s + 5s); // the timeout and the clean-up
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << readFile(in_.dir / "stderr.txt");
     EXPECT_EQ(logLines(in_.log()).back(), "Execu\xe7\xe3o interrompida.");
-    EXPECT_EQ(names(folder_), std::set<std::string>{"BANCODADOS.gdb"});
+    EXPECT_EQ(names(folder_), (std::set<std::string>{"BANCODADOS.gdb", "BANCODADOS.gdb.empresa"}));
     EXPECT_EQ(readFile(published()), kPrevious);
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using namespace vela::test;
@@ -32,12 +33,21 @@ void publishPrevious(FtpTestServer& ftp, const std::string& folder) {
     writeFile(ftp.downloads() / folder / "BANCODADOS.gdb", kPrevious);
 }
 
-// Whether the folder holds a file under a temporary name.
+// Whether the folder holds a database under a temporary name (not the owner file's).
 bool temporaryIn(const fs::path& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().extension() == ".part")
+        if (entry.path().extension() == ".part" && !contains(entry.path().string(), ".empresa."))
             return true;
     return false;
+}
+
+// Makes the installation start its program in a process id namespace of its own, where it is
+// process 1, as in a container.
+void runAsProcessOne(Installation& in) {
+    const std::string wrapper = in.dir / "as-process-one";
+    writeFile(wrapper, "#!/bin/sh\nexec unshare --pid --fork '" + in.exe + "' \"$@\"\n");
+    fs::permissions(wrapper, fs::perms(0755));
+    in.exe = wrapper;
 }
 
 void expectPreviousKept(FtpTestServer& ftp, const std::string& folder) {
@@ -165,8 +175,11 @@ TEST(UploadStep, TheStoredSizeIsCheckedWhereTheServerTellsIt) {
             const std::string size = std::to_string(fs::file_size(in.mobilePath));
             EXPECT_EQ(r.exitCode, 1);
             expectPreviousKept(ftp, "Bela");
-            EXPECT_EQ(lines.back(),
-                      "Tamanho remoto difere do local: " + std::to_string(std::stoll(size) - 1) + " / " + size);
+            // The server and the path, then what differs.
+            EXPECT_TRUE(lines.back().starts_with("127.0.0.1: /www/downloads/Bela/BANCODADOS.gdb.")) << lines.back();
+            EXPECT_TRUE(endsWith(lines.back(), ".part: Tamanho remoto difere do local: " +
+                                                   std::to_string(std::stoll(size) - 1) + " / " + size))
+                << lines.back();
         } else {
             EXPECT_EQ(r.exitCode, 0) << r.err;
             EXPECT_EQ(lines.back(), "Salvando log em: " + in.logPath());
@@ -219,7 +232,7 @@ TEST(UploadStep, TradeNamesBecomeFoldersOrAreRefused) {
                                "a\xed Doces",
                                "A\u00e7a\u00ed"
                                "Doces"},
-                          Case{"Sul/Norte", ""},
+                          Case{"Sul/Norte", ""}, Case{"   ", ""},
                           Case{"ab\x01"
                                "cd",
                                ""}}) {
@@ -289,11 +302,98 @@ TEST(UploadStep, WhatAnEarlierRunLeftDoesNotFailTheRunOnAServerThatRefusesOverwr
     Installation in;
     FtpTestServer& ftp = in.startFtp({"--refuse-overwrite", "--refuse-rename-over"});
     publishPrevious(ftp, "Bela");
-    for (const char* left : {"BANCODADOS.gdb.part", "BANCODADOS.gdb.4242.part"})
+    // Written before the published file was: no live upload.
+    for (const char* left : {"BANCODADOS.gdb.part", "BANCODADOS.gdb.4242.part"}) {
         writeFile(ftp.downloads() / "Bela" / left, "half");
+        fs::last_write_time(ftp.downloads() / "Bela" / left, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
     in.createSource(company("Bela"));
     RunResult r = in.run();
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb"), readFile(in.mobilePath));
     EXPECT_FALSE(temporaryIn(ftp.downloads() / "Bela"));
+}
+
+TEST(UploadStep, TwoRunsWithTheSameProcessIdPublishingAtOnceLeaveEachOthersUploadAlone) {
+    if (std::system("unshare --pid --fork true 2>/dev/null") != 0)
+        GTEST_SKIP() << "no process id namespaces here";
+    // Two installations of one company (a second machine, a test server), each its own database.
+    Installation a;
+    Installation b;
+    FtpTestServer& ftp = a.startFtp({"--throttle", "1000000"});
+    publishPrevious(ftp, "Bela");
+    b.ftpHost = a.ftpHost;
+    b.ftpPort = a.ftpPort;
+    b.writeSettings();
+    a.createSource(company("Bela"));
+    b.createSource("insert into empresa (tid, ativo, razaosocial, nomefantasia, tipoempresa) "
+                   "values (1, 1, 'Outra maquina', 'Bela', 'E');\n");
+    runAsProcessOne(a);
+    runAsProcessOne(b);
+    // B starts while A is storing.
+    RunResult ra;
+    std::thread first([&] { ra = a.run(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!temporaryIn(ftp.downloads() / "Bela") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    RunResult rb = b.run();
+    first.join();
+    EXPECT_EQ(ra.exitCode, 0) << ra.err;
+    EXPECT_EQ(rb.exitCode, 0) << rb.err;
+    const std::string published = readFile(ftp.downloads() / "Bela" / "BANCODADOS.gdb");
+    EXPECT_TRUE(published == readFile(a.mobilePath) || published == readFile(b.mobilePath));
+    EXPECT_NE(readFile(a.mobilePath), readFile(b.mobilePath));
+    EXPECT_FALSE(temporaryIn(ftp.downloads() / "Bela"));
+}
+
+TEST(UploadStep, TheLocalBuildsFolderIsFlushedAfterItsRename) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    fs::create_directories(ftp.downloads() / "Bela");
+    in.createSource(company("Bela"));
+    // The program under strace, which records the renames and flushes with the paths of their files.
+    const std::string trace = in.dir / "trace.txt";
+    const std::string wrapper = in.dir / "traced";
+    writeFile(wrapper, "#!/bin/sh\nexec strace -f -qq -y -e trace=rename,renameat,renameat2,fsync,fdatasync -o '" +
+                           trace + "' '" + in.exe + "' \"$@\"\n");
+    fs::permissions(wrapper, fs::perms(0755));
+    in.exe = wrapper;
+    if (std::system("strace -qq -o /dev/null true 2>/dev/null") != 0)
+        GTEST_SKIP() << "strace cannot trace here";
+    RunResult r = in.run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string banco = fs::path(in.mobilePath).parent_path().string();
+    bool renamed = false;
+    bool flushedAfter = false;
+    std::istringstream lines(readFile(trace));
+    for (std::string line; std::getline(lines, line);) {
+        if (contains(line, "rename") && contains(line, ".tmp\"") && contains(line, "/BANCODADOS.gdb\""))
+            renamed = true;
+        else if (renamed && contains(line, "fsync(") && contains(line, "<" + banco + ">"))
+            flushedAfter = true;
+    }
+    EXPECT_TRUE(renamed);
+    EXPECT_TRUE(flushedAfter);
+}
+
+TEST(UploadStep, AFolderOfAnotherCompanyIsRefusedUnlessTheOwnerCheckIsOff) {
+    Installation in;
+    FtpTestServer& ftp = in.startFtp();
+    const fs::path folder = ftp.downloads() / "Distribuid";
+    fs::create_directories(folder);
+    writeFile(folder / "BANCODADOS.gdb", kPrevious);
+    writeFile(folder / "BANCODADOS.gdb.empresa", "nomefantasia=Distribuidora Alfa\ntid=1\n");
+    in.createSource(company("Distribuidora Beta"));
+    RunResult r = in.run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.out + r.err, "A pasta Distribuid j\xc3\xa1 recebe o banco de 'Distribuidora Alfa'"))
+        << r.out;
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), kPrevious);
+
+    in.ftpKeys = "owner_check=off\n";
+    in.writeSettings();
+    r = in.run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), readFile(in.mobilePath));
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb.empresa"), "nomefantasia=Distribuidora Beta\ntid=1\n");
 }

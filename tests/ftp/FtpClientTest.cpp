@@ -195,7 +195,7 @@ TEST_F(Upload, WrongPasswordFailsTheConnectWithTheServersRefusal) {
         ftp.connect();
         FAIL() << "connect succeeded";
     } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "530 Authentication failed.");
+        EXPECT_STREQ(e.what(), "127.0.0.1: 530 Authentication failed.");
         EXPECT_EQ(e.code(), CURLE_LOGIN_DENIED);
     }
 }
@@ -242,7 +242,9 @@ TEST_F(Upload, AMissingRemoteFolderFailsTheStoreWithTheServersReply) {
         ftp.store(localFile("data"), remotePath("Ninguem"), nullptr);
         FAIL() << "store succeeded";
     } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()).substr(0, 4), "550 ") << e.what();
+        // The server, the path and the server's own words.
+        EXPECT_EQ(std::string(e.what()).substr(0, 54), "127.0.0.1: /www/downloads/Ninguem/BANCODADOS.gdb: 550 ")
+            << e.what();
     }
     EXPECT_FALSE(std::filesystem::exists(server.downloads() / "Ninguem"));
     EXPECT_EQ(countLines(server.stopAndReadLog(), "<- MKD"), 0);
@@ -353,7 +355,7 @@ std::string quitFailure(const std::vector<std::string>& faults) {
 }
 
 TEST_F(Upload, QuitFailsWhenTheServerRefusesOrHangsUp) {
-    EXPECT_EQ(quitFailure({"--quit-reply", "500 Not now."}), "500 Not now.");
+    EXPECT_EQ(quitFailure({"--quit-reply", "500 Not now."}), "127.0.0.1: 500 Not now.");
     EXPECT_EQ(quitFailure({"--quit-reply", ""}), "The FTP server did not answer QUIT.");
 }
 

@@ -81,8 +81,11 @@ TEST(RemoteFolderCheck, RefusesControlCharactersInside) {
     expectRefused(std::string("Be\0la", 5), "Be");
 }
 
-TEST(RemoteFolderCheck, AcceptsOrdinaryAndEmptyFolders) {
-    for (const char* name : {"Casa do Norte Comercial", "  Loja Azul Ltda", "Bela", "", "   ", "...", ".a",
+TEST(RemoteFolderCheck, AcceptsOrdinaryFoldersButNoEmptyOne) {
+    // A blank trade name would publish to /www/downloads/BANCODADOS.gdb, where no device looks.
+    for (const char* name : {"", "   "})
+        EXPECT_THROW(checkRemoteFolder(name), Error) << name;
+    for (const char* name : {"Casa do Norte Comercial", "  Loja Azul Ltda", "Bela", "...", ".a",
                              "A\xE7"
                              "a\xED Doces",
                              "Na\xEFve.", "Dots..after/ten"})

@@ -6,13 +6,18 @@
 #include "common/Error.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <curl/curl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -72,6 +77,10 @@ TEST_F(Sftp, StoresByteForByteUnderTheHomeOrTheRemoteRoot) {
     sftp.connect();
     sftp.store(localFile(bytes), kTarget, [&counts](std::int64_t sent) { counts.push_back(sent); });
     EXPECT_EQ(sftp.remoteSize(kTarget), static_cast<std::int64_t>(bytes.size()));
+    // The server's own time of the file, which tells a leftover's age.
+    struct stat status {};
+    ASSERT_EQ(::stat(onServer(kTarget).c_str(), &status), 0);
+    EXPECT_EQ(sftp.remoteTime(kTarget), static_cast<std::int64_t>(status.st_mtime));
     sftp.quit();
     EXPECT_THROW(sftp.quit(), Error);
 
@@ -254,6 +263,72 @@ TEST_F(Sftp, ListsAFolderAndTellsWhichFailuresANewTryCouldCure) {
     EXPECT_EQ(kind(server_->settings(), "/www/nowhere/BANCODADOS.gdb"), "lasting");
     server_->stopAndReadLog();
     EXPECT_EQ(kind(server_->settings(), kTarget), "transient");
+}
+
+// A server whose session stops answering after the login (its processes stopped): each kind of
+// request ends within the timeout, as a time-out that a new try may cure.
+TEST_F(Sftp, AFrozenSessionEndsEveryRequestWithinTheTimeout) {
+    writeFile(onServer(kTemporary), "stored");
+    const std::string local = localFile(randomBytes(16 * 1024 * 1024));
+    SftpSettings settings = server_->settings();
+    settings.replyTimeout = std::chrono::seconds(2);
+    const std::vector<std::pair<const char*, std::function<void(SftpClient&)>>> requests = {
+        {"store", [&](SftpClient& sftp) { sftp.store(local, kTarget, ignore()); }},
+        {"rename", [](SftpClient& sftp) { sftp.rename(kTemporary, kTarget + ".new"); }},
+        {"list", [](SftpClient& sftp) { sftp.list("/www/downloads/CasadoNo"); }},
+    };
+    for (const auto& [name, request] : requests) {
+        SCOPED_TRACE(name);
+        SftpClient sftp(settings);
+        sftp.connect();
+        server_->freezeSessions(true);
+        // Should the deadline not hold, the session wakes after a while and the time tells.
+        std::atomic<bool> ended = false;
+        std::thread watchdog([this, &ended] {
+            const auto wake = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+            while (!ended && std::chrono::steady_clock::now() < wake)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            server_->freezeSessions(false);
+        });
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            request(sftp);
+            ADD_FAILURE() << "the request ended normally";
+        } catch (const TransferError& e) {
+            EXPECT_EQ(e.code(), CURLE_OPERATION_TIMEDOUT) << e.what();
+            EXPECT_TRUE(e.transient());
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2 + 5));
+        ended = true;
+        watchdog.join();
+    }
+}
+
+// ssh-keyscan writes the RSA line first; libcurl would then ask a stock OpenSSH for ssh-rsa (SHA-1),
+// which it refuses. The file works as it is, and with only the RSA and Ed25519 lines.
+TEST(SftpKnownHosts, WhatSshKeyscanWritesIsUsedAsItIs) {
+    if (const std::string reason = SshServer::unavailable(); !reason.empty())
+        GTEST_SKIP() << reason;
+    SshServer server(true);
+    TempDir etc;
+    for (const std::vector<std::string>& types : std::vector<std::vector<std::string>>{
+             {"ssh-rsa", "ecdsa-sha2-nistp256", "ssh-ed25519"}, {"ssh-rsa", "ssh-ed25519"}}) {
+        SCOPED_TRACE(types.size());
+        writeFile(etc / "known_hosts", server.keyscan(types));
+        SftpSettings settings = server.settings();
+        settings.hostKeySha256.clear();
+        settings.knownHosts = etc / "known_hosts";
+        SftpClient sftp(settings);
+        EXPECT_NO_THROW(sftp.connect());
+        EXPECT_NO_THROW(sftp.quit());
+    }
+    // Still checked: a file with another server's key is refused.
+    writeFile(etc / "known_hosts",
+              "[127.0.0.1]:" + std::to_string(server.port()) + " " + readFile(server.makeKey("other_host") + ".pub"));
+    SftpSettings settings = server.settings();
+    settings.hostKeySha256.clear();
+    settings.knownHosts = etc / "known_hosts";
+    EXPECT_THROW(SftpClient(settings).connect(), Error);
 }
 
 // A server that takes the connection and never says a word: the caller is serviced while curl

@@ -1,4 +1,5 @@
 #include "publish/UploadStep.h"
+#include "common/TemporaryName.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/TestEnv.h"
@@ -39,11 +40,12 @@ protected:
     fs::path published() const { return server_->downloads() / "Bela" / "BANCODADOS.gdb"; }
     UploadStep step(FtpSettings settings) { return UploadStep(host_, settings, local_ / "BANCODADOS.gdb"); }
     UploadStep step() { return step(server_->settings()); }
-    // What the folder holds besides the published file.
+    fs::path owner() const { return server_->downloads() / "Bela" / "BANCODADOS.gdb.empresa"; }
+    // What the folder holds besides the published file and its owner file.
     std::set<std::string> others() const {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(published().parent_path()))
-            if (entry.path() != published())
+            if (entry.path() != published() && entry.path() != owner())
                 names.insert(entry.path().filename());
         return names;
     }
@@ -61,7 +63,7 @@ TEST_F(UploadStepTest, PublishesOverThePreviousFileAndTellsTheHostEachCount) {
         UploadStep upload = step();
         upload.measure();
         upload.connect();
-        const UploadResult result = upload.send("Bela");
+        const UploadResult result = upload.send("Bela", 1);
 
         EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
         EXPECT_EQ(others(), std::set<std::string>());
@@ -71,9 +73,10 @@ TEST_F(UploadStepTest, PublishesOverThePreviousFileAndTellsTheHostEachCount) {
         EXPECT_EQ(host_.lines.size(), host_.uploaded.size() + 1);
         EXPECT_EQ(host_.lines.back(), "Exporta\xe7\xe3o Conclu\xed"
                                       "da.");
+        EXPECT_EQ(readFile(owner()), "nomefantasia=Bela\ntid=1\n");
         const std::string log = server_->stopAndReadLog();
         EXPECT_EQ(test::countLines(log, "<- DELE /www/downloads/Bela/BANCODADOS.gdb\n"), 0);
-        EXPECT_EQ(test::countLines(log, "<- STOR /www/downloads/Bela/BANCODADOS.gdb." + std::to_string(::getpid()) + ".part"), 1);
+        EXPECT_EQ(test::countLines(log, "<- STOR /www/downloads/Bela/BANCODADOS.gdb." + processTag() + ".part"), 1);
     }
 }
 
@@ -86,7 +89,7 @@ TEST_F(UploadStepTest, AStopFromTheWindowAbortsTheStoreAndRemovesTheTemporaryFil
         if (!host_.uploaded.empty())
             throw Stopped();
     };
-    EXPECT_THROW(upload.send("Bela"), Stopped);
+    EXPECT_THROW(upload.send("Bela", 1), Stopped);
     EXPECT_EQ(readFile(published()), "previous database");
     EXPECT_EQ(others(), std::set<std::string>());
 }
@@ -96,54 +99,134 @@ TEST_F(UploadStepTest, EveryFailedPublishKeepsTheOldFileAndLeavesNoTemporaryOne)
     struct Case {
         std::vector<std::string> faults;
         std::string failure;
+        bool stepsAside = false; // whether the published file may be renamed aside meanwhile
     };
-    for (const Case& c : {Case{{"--refuse-every-rnto"}, "550 Rename refused."},
-                          // Refused onto the old file; the old one stepped aside, then the new one is refused.
-                          Case{{"--refuse-rename-over", "--refuse-rnto", "3"}, "550 Rename refused."},
-                          Case{{"--size-offset", "1"}, "Tamanho remoto difere do local: " +
-                                                           std::to_string(std::stoll(full) + 1) + " / " + full},
-                          Case{{"--size-offset", "-1"}, "Tamanho remoto difere do local: " +
-                                                            std::to_string(std::stoll(full) - 1) + " / " + full}}) {
+    for (const Case& c :
+         {Case{{"--refuse-every-rnto"}, "550 Rename refused."},
+          // Refused for another reason than an existing target: no swap.
+          Case{{"--refuse-rnto", "2", "--rnto-reply", "553 Name not allowed."}, "553 Name not allowed."},
+          // Refused onto the old file; the old one stepped aside, then the new one is refused.
+          Case{{"--refuse-rename-over", "--refuse-rnto", "4"}, "550 Rename refused.", true},
+          // vsftpd's session process died mid-store: the clean-up logs in again.
+          Case{{"--drop-after", full, "--drop-reply", "500 OOPS: child died"}, "500 OOPS: child died"},
+          Case{{"--size-offset", "1"},
+               "Tamanho remoto difere do local: " + std::to_string(std::stoll(full) + 1) + " / " + full},
+          Case{{"--size-offset", "-1"},
+               "Tamanho remoto difere do local: " + std::to_string(std::stoll(full) - 1) + " / " + full}}) {
         SCOPED_TRACE(c.faults[0]);
         serve(c.faults);
         UploadStep upload = step();
         upload.measure();
         upload.connect();
         try {
-            upload.send("Bela");
+            upload.send("Bela", 1);
             ADD_FAILURE() << "send succeeded";
         } catch (const Error& e) {
-            EXPECT_EQ(e.what(), c.failure);
+            // The server and the path, then the server's or our own words.
+            EXPECT_TRUE(std::string(e.what()).starts_with("127.0.0.1: /www/downloads/Bela/BANCODADOS.gdb")) << e.what();
+            EXPECT_TRUE(std::string(e.what()).ends_with(": " + c.failure) || c.failure.empty()) << e.what();
         }
         EXPECT_EQ(readFile(published()), "previous database");
         EXPECT_EQ(others(), std::set<std::string>());
+        if (!c.stepsAside) {
+            EXPECT_EQ(test::countLines(server_->stopAndReadLog(), "<- RNFR /www/downloads/Bela/BANCODADOS.gdb\n"), 0);
+        }
     }
 }
 
-TEST_F(UploadStepTest, WhatEarlierRunsLeftIsDeletedBeforeTheStore) {
-    // As proftpd with AllowOverwrite off: neither a store nor a rename onto an existing file.
-    serve({"--refuse-overwrite", "--refuse-rename-over"});
-    const fs::path folder = published().parent_path();
-    const std::string pid = std::to_string(::getpid());
-    for (const std::string& name : std::vector<std::string>{"BANCODADOS.gdb." + pid + ".part", "BANCODADOS.gdb.part", "BANCODADOS.gdb.77-2.part",
-                                   "BANCODADOS.gdb.77.old", "BANCODADOS.gdb.txt", "notes.part"})
-        writeFile(folder / name, "left");
+TEST_F(UploadStepTest, TheFolderBelongsToTheCompanyThatPublishesThereFirst) {
+    serve();
+    const fs::path folder = server_->downloads() / "Distribuid";
+    fs::create_directories(folder);
+    // Published by the previous version: a database and no owner file. It is taken over.
+    writeFile(folder / "BANCODADOS.gdb", "previous version's database");
+    const auto publishAs = [this](std::string_view tradeName, bool ownerCheck) {
+        FtpSettings settings = server_->settings();
+        settings.ownerCheck = ownerCheck;
+        UploadStep upload = step(settings);
+        upload.measure();
+        upload.connect();
+        upload.send(tradeName, 1);
+    };
+    publishAs("Distribuidora Alfa", true);
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb.empresa"), "nomefantasia=Distribuidora Alfa\ntid=1\n");
+
+    // Another company whose trade name shares its first ten characters: refused before anything
+    // is stored.
+    writeFile(folder / "BANCODADOS.gdb", "Alfa's database");
+    try {
+        publishAs("Distribuidora Beta", true);
+        ADD_FAILURE() << "published into another company's folder";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "A pasta Distribuid j\xc3\xa1 recebe o banco de 'Distribuidora Alfa'");
+    }
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), "Alfa's database");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+
+    // A company that renamed itself turns the check off once; the folder is its own from then on.
+    publishAs("Distribuidora Beta", false);
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb"), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(readFile(folder / "BANCODADOS.gdb.empresa"), "nomefantasia=Distribuidora Beta\ntid=1\n");
+    // Two stores a publish (the owner file and the database), none for the refused one.
+    EXPECT_EQ(test::countLines(server_->stopAndReadLog(), "<- STOR "), 4);
+}
+
+TEST_F(UploadStepTest, AStopDuringTheSwapWaitsForItsEndAndOneAfterTheRenameIsNoFailure) {
+    // Every rename takes a while, and the published file must step aside.
+    serve({"--refuse-rename-over", "--rnto-delay", "0.3"});
     UploadStep upload = step();
     upload.measure();
     upload.connect();
-    upload.send("Bela");
+    bool stopAsked = false;
+    host_.onEvents = [&] {
+        // Asked while the published file is aside, and from then on asked for good.
+        stopAsked = stopAsked || !fs::exists(published());
+        if (stopAsked)
+            throw Stopped();
+    };
+    EXPECT_NO_THROW(upload.send("Bela", 1));
+    EXPECT_TRUE(stopAsked);
     EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
-    EXPECT_EQ(others(), (std::set<std::string>{"BANCODADOS.gdb.txt", "notes.part"}));
+    EXPECT_EQ(others(), std::set<std::string>());
+}
 
-    // Without a published file, a leftover may be the only whole database: it stays.
-    fs::remove(published());
-    writeFile(folder / "BANCODADOS.gdb.77.old", "left");
+TEST_F(UploadStepTest, OnlyLeftoversThatCannotBeLiveUploadsAreDeleted) {
+    // As proftpd with AllowOverwrite off: neither a store nor a rename onto an existing file.
+    serve({"--refuse-overwrite", "--refuse-rename-over"});
+    const fs::path folder = published().parent_path();
+    const auto now = fs::file_time_type::clock::now();
+    const auto age = [&](const std::string& name, std::chrono::hours hours) {
+        writeFile(folder / name, "left");
+        fs::last_write_time(folder / name, now - hours);
+    };
+    fs::last_write_time(published(), now - std::chrono::hours(8));
+    age("BANCODADOS.gdb.part", std::chrono::hours(9));                        // older than the published file
+    age("BANCODADOS.gdb.77-2.part", std::chrono::hours(9));                   // the same, in the last version's form
+    age("BANCODADOS.gdb.box-77-0badcafe.old", std::chrono::hours(7));         // newer, but untouched for 6 hours
+    age("BANCODADOS.gdb." + processTag() + "-3.part", std::chrono::hours(0)); // this run's own
+    age("BANCODADOS.gdb.box-77-0badcafe.part", std::chrono::hours(0));        // another run, live
+    age("BANCODADOS.gdb.txt", std::chrono::hours(9));
+    age("notes.part", std::chrono::hours(9));
+    UploadStep upload = step();
+    upload.measure();
+    upload.connect();
+    upload.send("Bela", 1);
+    EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
+    EXPECT_EQ(others(),
+              (std::set<std::string>{"BANCODADOS.gdb.box-77-0badcafe.part", "BANCODADOS.gdb.txt", "notes.part"}));
+
+    // A run killed between the swap's renames left the published file aside: it is put back
+    // before anything is stored, so a store that then fails leaves it in place.
+    serve({"--size-offset", "1"});
+    fs::rename(published(), published().string() + ".box-77-0badcafe.old");
+    writeFile(published().string() + ".box-77-0badcafe.part", "half");
     UploadStep again = step();
     again.measure();
     again.connect();
-    again.send("Bela");
-    EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
-    EXPECT_EQ(others(), (std::set<std::string>{"BANCODADOS.gdb.77.old", "BANCODADOS.gdb.txt", "notes.part"}));
+    EXPECT_THROW(again.send("Bela", 1), Error);
+    EXPECT_EQ(readFile(published()), "previous database");
+    EXPECT_EQ(others(), std::set<std::string>{"BANCODADOS.gdb.box-77-0badcafe.part"});
 }
 
 TEST_F(UploadStepTest, AStopWhileAThrottledServerStillReadsEndsAtOnce) {
@@ -162,7 +245,7 @@ TEST_F(UploadStepTest, AStopWhileAThrottledServerStillReadsEndsAtOnce) {
             throw Stopped();
         }
     };
-    EXPECT_THROW(upload.send("Bela"), Stopped);
+    EXPECT_THROW(upload.send("Bela", 1), Stopped);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
     EXPECT_EQ(readFile(published()), "previous database");
     EXPECT_EQ(others(), std::set<std::string>());
@@ -177,7 +260,7 @@ TEST_F(UploadStepTest, AServerThatFallsSilentAfterTheStoreHoldsTheStepNoLongerTh
         UploadStep upload = step(settings);
         upload.measure();
         upload.connect();
-        EXPECT_THROW(upload.send("Bela"), FtpError);
+        EXPECT_THROW(upload.send("Bela", 1), TransferError);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1 + 5 + 1));
     EXPECT_EQ(readFile(published()), "previous database");
@@ -191,14 +274,14 @@ TEST_F(UploadStepTest, TriesAgainOnlyWhereANewTryCouldSucceed) {
     UploadStep upload = step(settings);
     upload.measure();
     upload.connect();
-    upload.send("Bela");
+    upload.send("Bela", 1);
     EXPECT_EQ(readFile(published()), readFile(local_ / "BANCODADOS.gdb"));
     EXPECT_EQ(others(), std::set<std::string>());
     EXPECT_EQ(std::count(host_.lines.begin(), host_.lines.end(), "Nova tentativa de envio (2 de 3) em 0 s"), 1);
     EXPECT_EQ(host_.lines.back(), "Exporta\xe7\xe3o Conclu\xed"
                                   "da.");
     const std::string log = server_->stopAndReadLog();
-    EXPECT_EQ(test::countLines(log, "<- STOR /www/downloads/Bela/BANCODADOS.gdb." + std::to_string(::getpid()) + "-2.part"), 1);
+    EXPECT_EQ(test::countLines(log, "<- STOR /www/downloads/Bela/BANCODADOS.gdb." + processTag() + "-2.part"), 1);
 
     // A refused login, or a folder that is not there, would be refused again.
     for (const char* tradeName : {"Bela", "Ninguem"}) {
@@ -213,9 +296,9 @@ TEST_F(UploadStepTest, TriesAgainOnlyWhereANewTryCouldSucceed) {
         EXPECT_THROW(
             {
                 refused.connect();
-                refused.send(tradeName);
+                refused.send(tradeName, 1);
             },
-            FtpError);
+            TransferError);
         EXPECT_EQ(std::count_if(host_.lines.begin(), host_.lines.end(),
                                 [](const std::string& line) { return line.starts_with("Nova tentativa"); }),
                   0);
@@ -230,6 +313,21 @@ TEST_F(UploadStepTest, TryingTlsOnAServerWithoutItSaysSoInTheRunLog) {
     UploadStep upload = step(settings);
     upload.connect();
     EXPECT_EQ(host_.lines, std::vector<std::string>{"Servidor sem TLS: enviando sem criptografia."});
+
+    // AUTH TLS taken but PROT P refused: the file would go in clear text all the same.
+    test::TestCa ca;
+    std::vector<std::string> options = ca.serverOptions();
+    options.push_back("--refuse-prot");
+    serve(options);
+    settings = server_->settings();
+    settings.caFile = ca.caFile();
+    settings.tls = FtpSettings::Tls::Try;
+    host_ = RecordingHost();
+    UploadStep tried = step(settings);
+    tried.connect();
+    EXPECT_EQ(host_.lines, std::vector<std::string>{"Servidor sem TLS: enviando sem criptografia."});
+    settings.tls = FtpSettings::Tls::Require;
+    EXPECT_THROW(step(settings).connect(), TransferError);
 }
 
 TEST_F(UploadStepTest, TheWindowIsServicedWhileTheLoginWaitsAndCanStopIt) {

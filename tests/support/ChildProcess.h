@@ -18,6 +18,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     // One line of the child's standard output, without its end; throws after the timeout.
     std::string readLine(std::chrono::milliseconds timeout);
     void writeInput(const std::string& text);

@@ -8,7 +8,7 @@
 namespace vela::test {
 
 FtpTestServer::FtpTestServer(const std::vector<std::string>& faultOptions) {
-    std::filesystem::create_directories(downloads());
+    std::filesystem::create_directories(downloads() / kTestCompany);
     const FtpSettings account;
     std::vector<std::string> argv = {VELA_PYTHON,  VELA_SOURCE_DIR "/tests/support/ftp_server.py",
                                      "--port",     "0",

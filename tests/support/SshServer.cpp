@@ -2,6 +2,7 @@
 
 #include "tests/support/TestEnv.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -10,8 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <netinet/in.h>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -122,7 +123,7 @@ std::string SshServer::unavailable() {
     return {};
 }
 
-SshServer::SshServer() {
+SshServer::SshServer(bool everyKeyType) {
     const std::optional<fs::path> base = chrootBase();
     if (!base)
         throw std::runtime_error(unavailable());
@@ -138,6 +139,10 @@ SshServer::SshServer() {
         fs::create_directories("/run/sshd");
         const std::string etc = (dir_ / "etc").string();
         run("ssh-keygen -q -t ed25519 -N '' -C vela-test-host -f " + quotedArg(etc + "/host_key"));
+        if (everyKeyType)
+            for (const char* type : {"rsa", "ecdsa"})
+                run("ssh-keygen -q -t " + std::string(type) + " -N '' -C vela-test-host -f " +
+                    quotedArg(etc + "/host_key_" + type));
         fingerprint_ = fingerprintOf(etc + "/host_key.pub");
         std::istringstream pub(readFile(etc + "/host_key.pub"));
         std::string type;
@@ -158,8 +163,11 @@ void SshServer::start() {
     const std::string etc = (dir_ / "etc").string();
     std::ostringstream config;
     config << "ListenAddress 127.0.0.1\n"
-           << "HostKey " << etc << "/host_key\n"
-           << "PidFile none\n"
+           << "HostKey " << etc << "/host_key\n";
+    for (const char* type : {"rsa", "ecdsa"})
+        if (fs::exists(etc + "/host_key_" + type))
+            config << "HostKey " << etc << "/host_key_" << type << "\n";
+    config << "PidFile none\n"
            << "UsePAM no\n"
            // The keys live in the test's folders, not in a home of root's.
            << "StrictModes no\n"
@@ -200,6 +208,7 @@ void SshServer::start() {
 }
 
 SshServer::~SshServer() {
+    freezeSessions(false);
     process_.reset();
     if (!account_.empty())
         std::system(("userdel " + account_ + " >/dev/null 2>&1").c_str());
@@ -244,6 +253,55 @@ std::optional<std::string> SshServer::addPasswordAccount(const std::string& pass
     }
     run("chown -R " + name + " " + quotedArg((home() / "www").string()));
     return name;
+}
+
+std::string SshServer::keyscan(const std::vector<std::string>& types) const {
+    const std::string scanned = output("ssh-keyscan -p " + std::to_string(port_) + " 127.0.0.1");
+    std::string ordered;
+    for (const std::string& type : types) {
+        std::istringstream lines(scanned);
+        for (std::string line; std::getline(lines, line);)
+            if (line.find(" " + type + " ") != std::string::npos)
+                ordered += line + "\n";
+    }
+    return ordered;
+}
+
+void SshServer::freezeSessions(bool frozen) {
+    if (!frozen) {
+        for (pid_t pid : frozen_)
+            ::kill(pid, SIGCONT);
+        frozen_.clear();
+        return;
+    }
+    // Every descendant of the listener, from the parents /proc names.
+    std::vector<pid_t> family{process_->pid()};
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const pid_t pid = static_cast<pid_t>(std::strtol(entry.path().filename().c_str(), nullptr, 10));
+            if (pid <= 0 || std::find(family.begin(), family.end(), pid) != family.end())
+                continue;
+            std::string text;
+            try {
+                text = readFile(entry.path() / "stat");
+            } catch (const std::exception&) {
+                continue; // gone meanwhile
+            }
+            std::istringstream stat(text);
+            std::string skip;
+            pid_t parent = 0;
+            // pid (comm) state ppid; sshd's comm holds no blanks or parentheses
+            stat >> skip >> skip >> skip >> parent;
+            if (std::find(family.begin(), family.end(), parent) != family.end()) {
+                family.push_back(pid);
+                grew = true;
+            }
+        }
+    }
+    for (auto pid = family.begin() + 1; pid != family.end(); ++pid)
+        if (::kill(*pid, SIGSTOP) == 0)
+            frozen_.push_back(*pid);
 }
 
 std::string SshServer::stopAndReadLog() {

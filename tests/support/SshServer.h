@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace vela::test {
 
@@ -19,7 +21,8 @@ public:
     // empty.
     static std::string unavailable();
 
-    SshServer();
+    // everyKeyType: RSA and ECDSA host keys besides the Ed25519 one, as a stock OpenSSH has.
+    explicit SshServer(bool everyKeyType = false);
     ~SshServer();
     SshServer(const SshServer&) = delete;
     SshServer& operator=(const SshServer&) = delete;
@@ -42,6 +45,14 @@ public:
     // A new key pair, unknown to the server; returns the private key's path.
     std::string makeKey(const std::string& name) const;
 
+    // What `ssh-keyscan -p <port> 127.0.0.1` writes, its lines ordered as given by type (e.g.
+    // {"ssh-rsa", "ssh-ed25519"}; types left out are dropped).
+    std::string keyscan(const std::vector<std::string>& types) const;
+
+    // Stops (SIGSTOP) or resumes every session process the server has forked so far, as a server
+    // that stops answering after the login; new connections are still taken.
+    void freezeSessions(bool frozen);
+
     // Stops the server and returns its log.
     std::string stopAndReadLog();
 
@@ -54,6 +65,7 @@ private:
     std::string fingerprint_;
     std::string publicKey_; // "ssh-ed25519 AAAA..." of the host key
     std::string account_;
+    std::vector<pid_t> frozen_;
 };
 
 // The fingerprint of a public key file as ssh-keygen prints it.

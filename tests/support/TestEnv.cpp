@@ -217,7 +217,14 @@ Installation::Installation() {
 }
 
 void Installation::createSource(const std::string& rowsSql) {
-    createDatabase(sourcePath, backofficeSchema(), rowsSql);
+    // The upload refuses a blank trade name: rows that name no company get the tests' own, which
+    // no table copy takes (it has no razaosocial) and whose folder FtpTestServer provides.
+    const bool named = rowsSql.find("nomefantasia") != std::string::npos;
+    createDatabase(sourcePath, backofficeSchema(),
+                   rowsSql +
+                       (named ? ""
+                              : "\ninsert into empresa (tid, ativo, nomefantasia, tipoempresa) values (999999, 1, '" +
+                                    std::string(kTestCompany) + "', 'E');\n"));
 }
 
 Installation::~Installation() = default;

@@ -10,6 +10,9 @@ namespace vela::test {
 
 class FtpTestServer;
 
+// The trade name, and the folder on the test servers, of a back office whose rows name no company.
+inline constexpr const char* kTestCompany = "Vela";
+
 // A folder of its own for one test, removed with everything in it at the end.
 class TempDir {
 public:
@@ -70,7 +73,8 @@ public:
     // Starts a local FTP server with the program's account and points the settings at it.
     FtpTestServer& startFtp(const std::vector<std::string>& faultOptions = {});
 
-    // Creates the back-office database from the schema plus rows.
+    // Creates the back-office database from the schema plus rows; rows that give no trade name
+    // (nomefantasia) get a company of kTestCompany's name.
     void createSource(const std::string& rowsSql = {});
     void writeSettings();
     RunResult run(const std::vector<std::string>& args = {"EXECUTAR"},

@@ -11,6 +11,8 @@ never in the middle of a reply or a log line.
 The fault options make the server misbehave in the ways an upload has to survive:
   --drop-after N     end the whole session (data and control connection, no reply) once a STOR
                      has received at least N bytes
+  --drop-reply TEXT  with --drop-after, send TEXT on the control connection before ending it, as
+                     vsftpd does when the session's process dies ("500 OOPS: child died")
   --quit-reply TEXT  answer QUIT with TEXT instead of 221 and close; an empty TEXT closes silently
   --ignore-pass      never answer PASS, so the client waits for a reply that does not come
   --close-data-after N  close only the data connection once a STOR has received N bytes
@@ -19,6 +21,8 @@ The fault options make the server misbehave in the ways an upload has to survive
   --refuse-rename-over  refuse RNTO onto an existing file (550), as some servers do
   --refuse-rnto N    refuse the Nth RNTO the server receives, counting from 1 (repeatable)
   --refuse-every-rnto  refuse every RNTO
+  --rnto-reply TEXT  the reply of a refused RNTO (default "550 Rename refused.")
+  --rnto-delay S     take S seconds over every RNTO before doing it (the whole server waits)
   --refuse-overwrite refuse a STOR onto an existing file, as proftpd's AllowOverwrite off does
   --mute-after-stor  answer nothing more, on any connection, once a STOR has been answered
   --drop-once        --drop-after cuts only the first transfer
@@ -26,7 +30,8 @@ The fault options make the server misbehave in the ways an upload has to survive
                      vsftpd does (ABOR excepted)
   --throttle N       receive at most N bytes a second on data connections
 
-FTPS (explicit, AUTH TLS) with --tls CERT KEY; --tls-required refuses clear-text sessions.
+FTPS (explicit, AUTH TLS) with --tls CERT KEY; --tls-required refuses clear-text sessions;
+--refuse-prot takes AUTH TLS but refuses PROT P, so the data would go in clear text.
 
 And one convenience for tests that are about something else than the upload:
   --make-folders     create the folder of a stored file when it is missing
@@ -37,6 +42,7 @@ import logging
 import os
 import signal
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
@@ -87,6 +93,12 @@ def make_handlers(args):
             tls_data_required = args.tls_required
             dtp_handler = TlsDTPHandler
 
+            def ftp_PROT(self, line):
+                if args.refuse_prot:
+                    self.respond("536 PROT P not accepted.")
+                    return
+                return super().ftp_PROT(line)
+
         return TlsFTPHandler
 
     class ThrottledDTP(ThrottledDTPHandler):
@@ -108,7 +120,11 @@ def make_handlers(args):
                 control.logline("fault: dropping the session after %d bytes" % self.tot_bytes_received)
                 self._resp = ()
                 self.close()
-                control.close()
+                if args.drop_reply:
+                    control.push(args.drop_reply + "\r\n")
+                    control.close_when_done()
+                else:
+                    control.close()
 
         # The base class binds this name to its own handle_read.
         handle_read_event = handle_read
@@ -133,12 +149,14 @@ def make_handlers(args):
 
         def ftp_RNTO(self, path):
             faults["rnto"] += 1
+            if args.rnto_delay:
+                time.sleep(args.rnto_delay)
             if args.refuse_rename_over and os.path.exists(path):
                 self.respond("550 File exists.")
                 return
             if args.refuse_every_rnto or faults["rnto"] in (args.refuse_rnto or []):
                 self._rnfr = None
-                self.respond("550 Rename refused.")
+                self.respond(args.rnto_reply)
                 return
             return super().ftp_RNTO(path)
 
@@ -189,6 +207,7 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--log", help="file that receives every command and reply")
     parser.add_argument("--drop-after", type=int)
+    parser.add_argument("--drop-reply")
     parser.add_argument("--quit-reply")
     parser.add_argument("--ignore-pass", action="store_true")
     parser.add_argument("--make-folders", action="store_true")
@@ -198,6 +217,9 @@ def main():
     parser.add_argument("--refuse-rename-over", action="store_true")
     parser.add_argument("--refuse-rnto", type=int, action="append")
     parser.add_argument("--refuse-every-rnto", action="store_true")
+    parser.add_argument("--rnto-reply", default="550 Rename refused.")
+    parser.add_argument("--rnto-delay", type=float)
+    parser.add_argument("--refuse-prot", action="store_true")
     parser.add_argument("--refuse-overwrite", action="store_true")
     parser.add_argument("--mute-after-stor", action="store_true")
     parser.add_argument("--drop-once", action="store_true")
