@@ -170,7 +170,7 @@ bool RunController::runStep2() {
         failAndEnd(text(e));
         return false;
     }
-    record_.uploaded(lastUpload_, QString::fromStdString(remotePath(tradeName)));
+    record_.uploaded(lastUpload_, QString::fromStdString(remotePath(tradeName.first)));
     log_.flush();
     return true;
 }
