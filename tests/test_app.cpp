@@ -60,13 +60,11 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
               (std::vector<Row>{{"1", "SP", "S\xe3o Paulo"}, {"2", "\xc1\xc9", ""}}));
     // Standard output ends with the summary line (the empty quota copy counts both its tables);
     // standard error, a file here, holds nothing: no progress line, no warning of Qt's.
-    EXPECT_TRUE(std::regex_search(
-        r.out,
-        std::regex(
-            "(^|\n)atualizavela-movel: 19 tabelas, 2 linhas em [0-9]+,[0-9] s; "
-            "enviado [0-9]+(,[0-9])? [kMG]?B em [0-9]+,[0-9] s para 127\\.0\\.0\\.1:/www/downloads//BANCODADOS\\.gdb; "
-            "conclu\xc3\xad"
-            "do\n$")))
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("(^|\n)atualizavela-movel: 19 tabelas, 2 linhas em [0-9]+,[0-9] s; "
+                                                    "enviado [0-9]+(,[0-9])? [kMG]?B em [0-9]+,[0-9] s para "
+                                                    "127\\.0\\.0\\.1:/www/downloads/Vela/BANCODADOS\\.gdb; "
+                                                    "conclu\xc3\xad"
+                                                    "do\n$")))
         << r.out;
     EXPECT_EQ(r.err, "");
 
@@ -91,7 +89,7 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
     EXPECT_EQ(tables[0].toObject()["rows"].toInt(), 2);
     EXPECT_EQ(record["rows"].toInt(), 2);
     // As the server got it: the queries above have opened the local one since.
-    const std::string published = readFile(in.ftpServer->downloads() / "BANCODADOS.gdb");
+    const std::string published = readFile(in.ftpServer->downloads() / "Vela/BANCODADOS.gdb");
     const QJsonObject file = record["file"].toObject(), upload = record["upload"].toObject();
     EXPECT_EQ(file["bytes"].toInteger(), static_cast<qint64>(published.size()));
     EXPECT_EQ(file["sha256"].toString().toStdString(),
@@ -100,7 +98,7 @@ TEST(App, UnattendedRunWritesTheExactLogAndFillsTheMobileDatabase) {
                   .toStdString());
     EXPECT_EQ(upload["protocol"].toString(), "ftp");
     EXPECT_EQ(upload["host"].toString().toStdString(), in.ftpHost);
-    EXPECT_EQ(upload["remote_path"].toString(), "/www/downloads//BANCODADOS.gdb"); // no company row
+    EXPECT_EQ(upload["remote_path"].toString(), "/www/downloads/Vela/BANCODADOS.gdb");
     EXPECT_GT(upload["seconds"].toDouble(), 0);
     EXPECT_NEAR(upload["bytes_per_second"].toDouble() * upload["seconds"].toDouble(),
                 static_cast<double>(published.size()), 1);
@@ -498,7 +496,7 @@ TEST(App, CheckTriesTheSourceAndTheServerAndChangesNothing) {
         {"login refused",
          good + "user=someone\npassword=wrong\n",
          1,
-         {source + " aberto; empresa: Casa do Norte\n", server + "falhou: 530 "}},
+         {source + " aberto; empresa: Casa do Norte\n", server + "falhou: 127.0.0.1: 530 "}},
         {"server gone",
          replaceAll(good, "port=" + std::to_string(ftp.port()), "port=1"),
          1,

@@ -1,6 +1,6 @@
 // The remote path rule on any trade name: the fixed parts stay in place, the folder is at most ten
 // characters without blanks or blanks and controls at its ends, and a folder that passes the
-// check cannot leave the downloads folder.
+// check is not empty and cannot leave the downloads folder.
 #include "common/Cp1252.h"
 #include "common/Error.h"
 #include "publish/RemotePath.h"
@@ -47,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         accepted = false;
     }
     if (accepted) {
-        if (folder == "." || folder == "..")
+        if (folder.empty() || folder == "." || folder == "..")
             std::abort();
         for (unsigned char c : folder)
             if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F)
                 std::abort();
-    } else if (folder.find_first_of("/\\") == std::string::npos && folder != "." && folder != "..") {
+    } else if (!folder.empty() && folder.find_first_of("/\\") == std::string::npos && folder != "." && folder != "..") {
         bool control = false;
         for (unsigned char c : folder)
             control = control || c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
