@@ -169,8 +169,10 @@ RunRecord::Digest RunRecord::digestOf(const QString& path, const std::atomic<boo
     return d;
 }
 
-void RunRecord::published(const QString& path) {
+void RunRecord::published(const QString& path, bool uploadFollows) {
     dropDigest();
+    if (!uploadFollows)
+        return;
     digestPath_ = path;
     // A 160 MB database takes a second or more to digest: done while the upload sends it.
     digest_ = std::async(std::launch::async, digestOf, path, std::cref(cancelDigest_));
@@ -275,7 +277,10 @@ void RunRecord::write(const RunSummary& summary, const QString& publishedFile) {
     record.insert(QStringLiteral("tables"), tables);
     record.insert(QStringLiteral("rows"), static_cast<qint64>(rows));
     QJsonValue file = QJsonValue::Null;
-    if (outcome_ == RunOutcome::Published && step_ > 0) {
+    if (outcome_ == RunOutcome::Published && step_ > 0 && !upload_ && !digest_.valid()) {
+        file = QJsonObject{{QStringLiteral("bytes"), QFileInfo(publishedFile).size()},
+                           {QStringLiteral("sha256"), QJsonValue::Null}};
+    } else if (outcome_ == RunOutcome::Published && step_ > 0) {
         const Digest d = digest(publishedFile);
         if (d.bytes >= 0)
             file = QJsonObject{{QStringLiteral("bytes"), d.bytes}, {QStringLiteral("sha256"), d.sha256}};

@@ -42,9 +42,10 @@ public:
     // summary line.
     void failed(RunOutcome outcome, const QString& message);
     RunOutcome outcome() const { return outcome_; }
-    // Step 1 published the file at path: its digest is taken meanwhile, beside the upload, for the
-    // record.
-    void published(const QString& path);
+    // Step 1 published the file at path. With upload to follow (the unattended sequence) its digest
+    // is taken meanwhile, beside the upload, for the record; a step 1 run from the window alone is
+    // recorded without one, which would hold the window a second at the end of a large step.
+    void published(const QString& path, bool uploadFollows);
     // The server has the file, under remotePath.
     void uploaded(const UploadResult& result, const QString& remotePath);
     bool uploaded() const { return upload_.has_value(); }

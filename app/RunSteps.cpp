@@ -127,7 +127,7 @@ bool RunController::runStep1() {
         failAndEnd(text(e));
         return false;
     }
-    record_.published(view_.mobilePath());
+    record_.published(view_.mobilePath(), unattended_);
     log_.flush();
     return true;
 }
