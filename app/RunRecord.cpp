@@ -171,8 +171,14 @@ RunRecord::Digest RunRecord::digestOf(const QString& path, const std::atomic<boo
 
 void RunRecord::published(const QString& path, bool uploadFollows) {
     dropDigest();
-    if (!uploadFollows)
+    if (uploadFollows)
+        digestMeanwhile(path);
+}
+
+void RunRecord::digestMeanwhile(const QString& path) {
+    if (digest_.valid() && digestPath_ == path)
         return;
+    dropDigest();
     digestPath_ = path;
     // A 160 MB database takes a second or more to digest: done while the upload sends it.
     digest_ = std::async(std::launch::async, digestOf, path, std::cref(cancelDigest_));

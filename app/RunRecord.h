@@ -46,6 +46,8 @@ public:
     // is taken meanwhile, beside the upload, for the record; a step 1 run from the window alone is
     // recorded without one, which would hold the window a second at the end of a large step.
     void published(const QString& path, bool uploadFollows);
+    // The upload of the file at path begins: its digest is taken meanwhile, unless it already is.
+    void digestMeanwhile(const QString& path);
     // The server has the file, under remotePath.
     void uploaded(const UploadResult& result, const QString& remotePath);
     bool uploaded() const { return upload_.has_value(); }

@@ -144,6 +144,7 @@ bool RunController::runStep2() {
     try {
         upload.emplace(*this, uploadSettings(settings_), QFile::encodeName(view_.mobilePath()).toStdString());
         upload->measure();
+        record_.digestMeanwhile(view_.mobilePath());
     } catch (const std::exception& e) {
         errorBox(text(e));
         return false;
