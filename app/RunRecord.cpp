@@ -5,7 +5,6 @@
 #include "common/Error.h"
 #include "common/Files.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +15,8 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <memory>
+#include <openssl/evp.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -154,14 +155,18 @@ RunRecord::~RunRecord() {
 RunRecord::Digest RunRecord::digestOf(const QString& path, const std::atomic<bool>& cancel) {
     Digest d;
     QFile in(path);
-    QCryptographicHash sha256(QCryptographicHash::Sha256);
-    if (in.open(QIODevice::ReadOnly)) {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha256(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (sha256 && EVP_DigestInit_ex(sha256.get(), EVP_sha256(), nullptr) == 1 && in.open(QIODevice::ReadOnly)) {
         QByteArray chunk;
         while (!cancel.load(std::memory_order_relaxed) && !(chunk = in.read(1 << 20)).isEmpty())
-            sha256.addData(chunk);
-        if (in.error() == QFileDevice::NoError && in.atEnd()) {
+            EVP_DigestUpdate(sha256.get(), chunk.constData(), static_cast<size_t>(chunk.size()));
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (in.error() == QFileDevice::NoError && in.atEnd() &&
+            EVP_DigestFinal_ex(sha256.get(), digest, &length) == 1) {
             d.bytes = in.size();
-            d.sha256 = QString::fromLatin1(sha256.result().toHex());
+            d.sha256 = QString::fromLatin1(
+                QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex());
             return d;
         }
     }
