@@ -4,7 +4,9 @@
 #include "app/Maquinas.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "app/StopSignals.h"
 #include "common/Cp1252.h"
+#include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
 #include "publish/FtpClient.h"
 #include "publish/RemotePath.h"
@@ -114,6 +116,11 @@ bool checkServer(const AppSettings& settings, const std::optional<std::string>& 
         },
         uploadSettings(settings));
     const std::string server = serverName(settings);
+    // A stop signal ends the check at the server's next wait rather than after its time-out.
+    transport->setWaiting([] {
+        if (StopSignals::raised())
+            throw Error("Execu\xc3\xa7\xc3\xa3o interrompida.");
+    });
     try {
         transport->connect();
     } catch (const std::exception& e) {
@@ -178,7 +185,15 @@ int runCheck(int argc, char** argv) {
     } else {
         ok = false;
     }
+    if (StopSignals::raised()) {
+        say("Resultado", "interrompido");
+        return 1;
+    }
     ok = checkServer(*settings, folder) && ok;
+    if (StopSignals::raised()) {
+        say("Resultado", "interrompido");
+        return 1;
+    }
     say("Resultado", ok ? "tudo certo" : "há problemas; veja as linhas acima");
     return ok ? 0 : 1;
 }

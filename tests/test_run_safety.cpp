@@ -352,6 +352,18 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
     }
     EXPECT_TRUE(threadsSeen);
 
+    // --check, stopped while the server keeps its login waiting, ends at once, not at the time-out.
+    Installation check;
+    check.startFtp({"--ignore-pass"});
+    check.ftpKeys = "timeout=60\n";
+    check.writeSettings();
+    check.createSource(kCompany);
+    Started checking(check, "--check");
+    // The client's own handler is in once the back office is open.
+    ASSERT_TRUE(eventually([&] { return checking.handles(SIGTERM); }));
+    checking.signal(SIGTERM);
+    EXPECT_EQ(checking.exitCode(5s), 1);
+
     // A window waiting for a click just closes, as it would at the close button. Only a display
     // shows a window.
     Installation in;
