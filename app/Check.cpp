@@ -156,6 +156,8 @@ bool checkServer(const AppSettings& settings, const std::optional<std::string>& 
 int runCheck(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("atualizavela-movel"));
+    // A signal raises the stop the check looks at between its steps and while the server is awaited.
+    const StopSignals stopSignals([] {});
     QString reason;
     const std::optional<AppSettings> settings = settingsOrReason(reason);
     if (!settings) {

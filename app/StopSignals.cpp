@@ -42,14 +42,31 @@ extern "C" void onStopSignal(int signal) {
     errno = saved;
 }
 
+// Set once something of the program stops in order on a signal; until then a signal ends the
+// process as it would have without us (an error box about the settings, the window's library).
+std::atomic<bool> answered{false};
+
 // The one thread the signals are delivered to: it takes them as they come, synchronously, so no
 // handler interrupts the database engine's work or a system call of another thread.
 extern "C" void* takeSignals(void*) {
     const sigset_t set = stopSet();
     for (;;) {
         int signal = 0;
-        if (::sigwait(&set, &signal) == 0)
+        if (::sigwait(&set, &signal) != 0)
+            continue;
+        if (answered) {
             onStopSignal(signal);
+            continue;
+        }
+        struct sigaction fallback = {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(signal, &fallback, nullptr);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal);
+        ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        ::raise(signal);
     }
     return nullptr;
 }
@@ -79,6 +96,7 @@ void StopSignals::takeOverEarly() {
 
 StopSignals::StopSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
     openPipe();
+    answered = true;
     // For a thread that has not blocked the signals (a program that did not take them over early):
     // the handler only writes to the pipe.
     struct sigaction action = {};

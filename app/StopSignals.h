@@ -19,8 +19,8 @@ namespace vela {
 // inside the engine. The program shuts the engine down itself on its way out.
 class StopSignals {
 public:
-    // Call first in main, before any thread is made. A signal that comes before a StopSignals
-    // exists waits in the pipe for it, and its flag is already raised.
+    // Call first in main, before any thread is made. Until a StopSignals exists a signal ends the
+    // process as its default action does; from then on it raises the stop, for good.
     static void takeOverEarly();
 
     explicit StopSignals(std::function<void()> onSignal);

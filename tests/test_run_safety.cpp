@@ -124,6 +124,18 @@ public:
             return std::nullopt;
         return waiting == 1;
     }
+    // Whether one of the program's threads has this name (Qt's, say, once its application exists).
+    bool hasThread(const std::string& name) const {
+        std::error_code ec;
+        for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
+            try {
+                if (readFile(task.path() / "comm") == name + "\n")
+                    return true;
+            } catch (const std::exception&) {
+            }
+        }
+        return false;
+    }
     bool running() { return !exitCode(0ms); }
     // The exit status once the program has ended by itself within timeout (-1: by a signal).
     std::optional<int> exitCode(std::chrono::milliseconds timeout) {
@@ -373,6 +385,11 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("DISPLAY", display.name().c_str(), 1);
     Started idle(in, "");
+    // Settings refused before the run exists: the error box waits for a click, and a signal ends
+    // the process as it always did.
+    Installation refused;
+    writeFile(refused.dir / "atualizavela-movel.ini", "[fpt]\nhost=x\n");
+    Started boxed(refused, "");
     ::unsetenv("DISPLAY");
     if (platform)
         ::setenv("QT_QPA_PLATFORM", previous.c_str(), 1);
@@ -382,6 +399,9 @@ TEST(RunSafety, ASignalStopsTheRunAtItsNextRowOrProgressReport) {
     idle.signal(SIGTERM);
     EXPECT_EQ(idle.exitCode(5s), 0);
     EXPECT_FALSE(fs::exists(in.logPath()));
+    ASSERT_TRUE(eventually([&] { return boxed.hasThread("QXcbEventQueue"); }));
+    boxed.signal(SIGTERM);
+    EXPECT_EQ(boxed.exitCode(5s), -1);
 }
 
 TEST(RunSafety, TheSourceConnectionOpensOnTheSourcePathOfTheMoment) {
