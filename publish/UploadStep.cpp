@@ -3,6 +3,7 @@
 #include "common/Cp1252.h"
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/ScopeExit.h"
 #include "common/StopToken.h"
 #include "common/TemporaryName.h"
 #include "publish/FileSize.h"
@@ -230,25 +231,18 @@ UploadResult UploadStep::attempt(const Folder& folder) {
         throw;
     }
 
-    // Between the first rename and the last the folder may hold the new file under our name only;
-    // a stop waits for the swap to end, or for the swap's deadline.
-    holdStops_ = true;
-    stopTaken_ = false;
-    swapUntil_ = std::chrono::steady_clock::now() + replyTimeout_;
     try {
         publish(temporary, runName(target, kAsideSuffix), target);
     } catch (...) {
         // The temporary file may be the only whole database left in the folder.
         if (finalNameTaken(target))
             discard(temporary);
-        holdStops_ = false;
         if (std::exception_ptr stop = std::exchange(heldStop_, nullptr))
             std::rethrow_exception(stop);
         throw;
     }
     // The new file is in place: a stop held meanwhile comes too late to undo that, and the run
     // that asked for it sees a published upload.
-    holdStops_ = false;
     heldStop_ = nullptr;
     return result;
 }
@@ -261,6 +255,12 @@ void UploadStep::reportSent(std::int64_t bytesSoFar) {
 }
 
 void UploadStep::publish(const std::string& temporary, const std::string& aside, const std::string& target) {
+    // Between the first rename and the last the folder may hold the new file under our name only:
+    // a stop waits for the swap to end, or for the swap's deadline, and is left to the caller.
+    holdStops_ = true;
+    stopTaken_ = false;
+    swapUntil_ = std::chrono::steady_clock::now() + replyTimeout_;
+    const ScopeExit release([this] { holdStops_ = false; });
     try {
         transport_->rename(temporary, target);
         return;
@@ -339,19 +339,13 @@ std::optional<std::int64_t> UploadStep::writeOwner(const Folder& folder, bool cu
         discard(temporary); // the same text is there already
         return now;
     }
-    // As for the database, a stop waits for the swap to end.
-    holdStops_ = true;
-    stopTaken_ = false;
-    swapUntil_ = std::chrono::steady_clock::now() + replyTimeout_;
     try {
         publish(temporary, runName(owner, kAsideSuffix), owner);
     } catch (...) {
-        holdStops_ = false;
         discard(temporary);
         heldStop_ = nullptr;
         throw;
     }
-    holdStops_ = false;
     if (std::exception_ptr stop = std::exchange(heldStop_, nullptr))
         std::rethrow_exception(stop);
     return now;
