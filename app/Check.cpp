@@ -8,9 +8,8 @@
 #include "common/Cp1252.h"
 #include "common/Error.h"
 #include "db/ModuloDadosCadastro.h"
-#include "publish/FtpClient.h"
 #include "publish/RemotePath.h"
-#include "publish/SftpClient.h"
+#include "publish/UploadStep.h"
 #include "sync/CopyRules.h"
 
 #include <QCoreApplication>
@@ -106,15 +105,7 @@ bool missingFolder(const TransferError& e) {
 
 // Logs in and, when the remote folder is known, lists it. Nothing is stored, renamed or deleted.
 bool checkServer(const AppSettings& settings, const std::optional<std::string>& folder) {
-    std::unique_ptr<UploadTransport> transport = std::visit(
-        [](auto&& s) -> std::unique_ptr<UploadTransport> {
-            using T = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<T, FtpSettings>)
-                return std::make_unique<FtpClient>(s);
-            else
-                return std::make_unique<SftpClient>(s);
-        },
-        uploadSettings(settings));
+    const std::unique_ptr<UploadTransport> transport = makeTransport(uploadSettings(settings));
     const std::string server = serverName(settings);
     // A stop signal ends the check at the server's next wait rather than after its time-out.
     transport->setWaiting([] {

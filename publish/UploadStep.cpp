@@ -89,6 +89,17 @@ struct UploadStep::Folder {
     }
 };
 
+std::unique_ptr<UploadTransport> makeTransport(const UploadSettings& settings) {
+    return std::visit(
+        [](const auto& s) -> std::unique_ptr<UploadTransport> {
+            if constexpr (std::is_same_v<std::decay_t<decltype(s)>, FtpSettings>)
+                return std::make_unique<FtpClient>(s);
+            else
+                return std::make_unique<SftpClient>(s);
+        },
+        settings);
+}
+
 UploadStep::UploadStep(UploadHost& host, UploadSettings settings, std::string localPath)
     : host_(host), settings_(std::move(settings)), local_(std::move(localPath)) {
     std::visit(
@@ -110,14 +121,7 @@ void UploadStep::measure() {
 }
 
 void UploadStep::connect() {
-    transport_ = std::visit(
-        [](const auto& s) -> std::unique_ptr<UploadTransport> {
-            if constexpr (std::is_same_v<std::decay_t<decltype(s)>, FtpSettings>)
-                return std::make_unique<FtpClient>(s);
-            else
-                return std::make_unique<SftpClient>(s);
-        },
-        settings_);
+    transport_ = makeTransport(settings_);
     transport_->setWaiting([this] { whileWaiting(); });
     for (;;) {
         try {

@@ -36,6 +36,9 @@ public:
 // Where and how the file goes: FTP (or FTPS) or SFTP.
 using UploadSettings = std::variant<FtpSettings, SftpSettings>;
 
+// The client of the protocol the settings choose, not yet connected.
+std::unique_ptr<UploadTransport> makeTransport(const UploadSettings& settings);
+
 struct UploadResult {
     std::int64_t bytes = 0;
     double seconds = 0; // the transfer of the file, from the STOR to its last byte acknowledged
